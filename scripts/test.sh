@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs every test; then builds the core and link
+# tests with AddressSanitizer and UndefinedBehaviorSanitizer and runs them again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVIR05_WERROR=ON
+cmake --build build/release -j"$jobs"
+ctest --test-dir build/release --output-on-failure
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVIR05_SANITIZE=ON -DVIR05_WERROR=ON \
+  -DVIR05_BUILD_UI=OFF -DVIR05_BUILD_BENCH=OFF
+asan_targets=(core_tests)
+if compgen -G 'tests/link/*.cpp' >/dev/null; then asan_targets+=(link_tests); fi
+cmake --build build/asan -j"$jobs" --target "${asan_targets[@]}"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -R "^($(IFS='|'; echo "${asan_targets[*]}"))\$"

@@ -1,0 +1,56 @@
+// Runs a program as a scheduler would: no display, a given working directory, an exit code.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vir05::test {
+
+struct ProcessResult {
+    bool exited = false;  // false when it had to be killed or did not start
+    int exitCode = -1;
+};
+
+// Runs `program` with `args` in `cwd`, with DISPLAY and WAYLAND_DISPLAY removed from its
+// environment, and waits at most `limit` for it.
+inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& cwd,
+                                std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    const pid_t pid = fork();
+    if (pid < 0) return {};
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0) _exit(127);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (true) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!WIFEXITED(status)) return {};
+    return {true, WEXITSTATUS(status)};
+}
+
+}  // namespace vir05::test
