@@ -6,6 +6,7 @@
 #include <random>
 
 #include "model/datafile.h"
+#include "model/ports.h"
 #include "model/settings.h"
 #include "test_util.h"
 
@@ -183,6 +184,32 @@ TEST(ModelSettings, UnwritableFileIsNotFatal) {
     const std::string programDir = dir.path().string() + "/";
     EXPECT_FALSE(StoreSetting(programDir, "WorkDir", "/x/"));
     EXPECT_EQ(LoadWorkSettings(programDir).nextSerial, "500002");
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+TEST(ModelPorts, PortTextsToDevices) {
+    IniFile ini;
+    ini.Parse("[Setting]\nCOM3=/dev/ttyUSB0\ncom4=ttyACM1\nCOM5=\nCOM6=COM2\n");
+    struct Case {
+        const char* text;
+        const char* device;
+    } cases[] = {
+        {"COM1", "/dev/ttyS0"},       {"com12", "/dev/ttyS11"},    {"COM3", "/dev/ttyUSB0"},
+        {"COM4", "/dev/ttyACM1"},     {"COM5", "/dev/ttyS4"},      {"COM6", "/dev/ttyS1"},
+        {"/dev/pts/7", "/dev/pts/7"}, {"ttyUSB2", "/dev/ttyUSB2"}, {"", ""},
+        {"COM0", "/dev/COM0"},        {"COM-1", "/dev/COM-1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ResolvePortDevice(c.text, &ini), c.device) << c.text;
+    EXPECT_EQ(ResolvePortDevice("COM3", nullptr), "/dev/ttyS2");
+    EXPECT_EQ(ComPortNumber("COM10"), 10);
+    EXPECT_EQ(ComPortNumber("COMx"), 0);
+    EXPECT_EQ(ComPortNumber("COM+1"), 0);
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+#include "link/qt_lines.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSerialPort>
+#include <QTcpSocket>
+
+#include "model/ports.h"
+
+namespace vir05 {
+
+QtSerialLine::QtSerialLine(std::string settingsPath, LineTimeouts timeouts)
+    : settingsPath_(std::move(settingsPath)), timeouts_(timeouts) {}
+
+QtSerialLine::~QtSerialLine() {
+    Close();
+}
+
+SerialOpenError QtSerialLine::Open(const std::string& portName, std::uint32_t baudRate) {
+    Close();
+    IniFile settings;
+    if (!settingsPath_.empty()) settings.Load(settingsPath_);
+    device_ = ResolvePortDevice(portName, &settings);
+    port_ = std::make_unique<QSerialPort>();
+    port_->setPortName(QString::fromStdString(device_));
+    // Qt opens the device exclusively (a lock and TIOCEXCL), as the line must not be shared.
+    if (device_.empty() || !port_->open(QIODevice::ReadWrite)) {
+        port_.reset();
+        return SerialOpenError::CannotOpen;
+    }
+    const bool framed = port_->setDataBits(QSerialPort::Data8) &&
+                        port_->setParity(QSerialPort::NoParity) &&
+                        port_->setStopBits(QSerialPort::TwoStop) &&
+                        port_->setFlowControl(QSerialPort::NoFlowControl) &&
+                        port_->setBaudRate(static_cast<qint32>(baudRate));
+    if (!framed) {
+        port_->close();
+        port_.reset();
+        return SerialOpenError::CannotApplyState;
+    }
+    // The lines are driven only on request: the modem script raises them, every close drops them.
+    port_->setDataTerminalReady(false);
+    port_->setRequestToSend(false);
+    return SerialOpenError::None;
+}
+
+bool QtSerialLine::IsOpen() const {
+    return port_ && port_->isOpen();
+}
+
+void QtSerialLine::Purge() {
+    if (IsOpen()) port_->clear(QSerialPort::AllDirections);
+}
+
+void QtSerialLine::SetDtr(bool on) {
+    if (IsOpen()) port_->setDataTerminalReady(on);
+}
+
+void QtSerialLine::SetRts(bool on) {
+    if (IsOpen()) port_->setRequestToSend(on);
+}
+
+int QtSerialLine::Write(const std::uint8_t* data, std::size_t count) {
+    if (!IsOpen()) return -1;
+    const qint64 n = port_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
+    if (n < 0) return -1;
+    while (port_->bytesToWrite() > 0)
+        if (!port_->waitForBytesWritten(timeouts_.serialWriteMs)) break;
+    return static_cast<int>(n);
+}
+
+int QtSerialLine::Read(std::uint8_t* buffer, std::size_t count) {
+    if (!IsOpen() || count == 0) return 0;
+    if (port_->bytesAvailable() == 0) port_->waitForReadyRead(timeouts_.serialReadMs);
+    const qint64 n = port_->read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count));
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+void QtSerialLine::Close() {
+    if (port_) {
+        if (port_->isOpen()) port_->close();
+        port_.reset();
+    }
+}
+
+QtTcpLine::QtTcpLine(LineTimeouts timeouts) : timeouts_(timeouts) {}
+
+QtTcpLine::~QtTcpLine() {
+    Close();
+}
+
+TcpConnectError QtTcpLine::Connect(const std::string& host, std::uint16_t port) {
+    Close();
+    QHostAddress address;
+    // A dotted address is used as it stands; anything else is looked up by name.
+    if (!address.setAddress(QString::fromStdString(host)) ||
+        address.protocol() != QAbstractSocket::IPv4Protocol) {
+        const QHostInfo info = QHostInfo::fromName(QString::fromStdString(host));
+        address = QHostAddress();
+        for (const QHostAddress& a : info.addresses())
+            if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                address = a;
+                break;
+            }
+        if (info.error() != QHostInfo::NoError || address.isNull()) return TcpConnectError::Resolve;
+    }
+    socket_ = std::make_unique<QTcpSocket>();
+    socket_->connectToHost(address, port);
+    if (!socket_->waitForConnected(timeouts_.tcpConnectMs)) {
+        socket_.reset();
+        return TcpConnectError::Connect;
+    }
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return TcpConnectError::None;
+}
+
+bool QtTcpLine::IsOpen() const {
+    return socket_ != nullptr;
+}
+
+int QtTcpLine::Send(const std::uint8_t* data, std::size_t count) {
+    if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) return -1;
+    const qint64 n =
+        socket_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
+    if (n < 0) return -1;
+    while (socket_->bytesToWrite() > 0)
+        if (!socket_->waitForBytesWritten(timeouts_.tcpWriteMs)) break;
+    const qint64 left = socket_->bytesToWrite();
+    return static_cast<int>(n - left);
+}
+
+std::optional<std::size_t> QtTcpLine::BytesWaiting() {
+    if (!socket_) return std::nullopt;
+    // Without an event loop, a zero wait is what moves arrived bytes into the socket's buffer.
+    if (socket_->bytesAvailable() == 0 && socket_->state() == QAbstractSocket::ConnectedState)
+        socket_->waitForReadyRead(0);
+    return static_cast<std::size_t>(socket_->bytesAvailable());
+}
+
+int QtTcpLine::Receive(std::uint8_t* buffer, std::size_t count) {
+    if (!socket_) return -1;
+    const qint64 n = socket_->read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count));
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+void QtTcpLine::Close() {
+    if (socket_) {
+        socket_->abort();
+        socket_.reset();
+    }
+}
+
+}  // namespace vir05

@@ -1,0 +1,66 @@
+// The real lines of the link: a serial port (direct RS485 adapter or modem) over Qt SerialPort,
+// and TCP over Qt Network. Both are used only from the link thread, which has no event loop:
+// every wait is one of Qt's blocking waits, bounded by the times given here.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/protocol/transport.h"
+#include "model/settings.h"
+
+class QSerialPort;
+class QTcpSocket;
+
+namespace vir05 {
+
+struct LineTimeouts {
+    int serialReadMs = 100;     // a one-byte read returns after at most this long
+    int serialWriteMs = 30000;  // a write blocks until the bytes are gone
+    int tcpConnectMs = 30000;   // a blocking connect with the usual system limit
+    int tcpWriteMs = 30000;
+};
+
+class QtSerialLine : public SerialLine {
+  public:
+    // `settings` maps "COMn" texts to devices (see model/ports.h); it is read at every open.
+    explicit QtSerialLine(std::string settingsPath = {}, LineTimeouts timeouts = {});
+    ~QtSerialLine() override;
+
+    SerialOpenError Open(const std::string& portName, std::uint32_t baudRate) override;
+    bool IsOpen() const override;
+    void Purge() override;
+    void SetDtr(bool on) override;
+    void SetRts(bool on) override;
+    int Write(const std::uint8_t* data, std::size_t count) override;
+    int Read(std::uint8_t* buffer, std::size_t count) override;
+    void Close() override;
+
+    // The device the last Open used.
+    const std::string& Device() const { return device_; }
+
+  private:
+    std::string settingsPath_;
+    LineTimeouts timeouts_;
+    std::unique_ptr<QSerialPort> port_;
+    std::string device_;
+};
+
+class QtTcpLine : public TcpLine {
+  public:
+    explicit QtTcpLine(LineTimeouts timeouts = {});
+    ~QtTcpLine() override;
+
+    TcpConnectError Connect(const std::string& host, std::uint16_t port) override;
+    bool IsOpen() const override;
+    int Send(const std::uint8_t* data, std::size_t count) override;
+    std::optional<std::size_t> BytesWaiting() override;
+    int Receive(std::uint8_t* buffer, std::size_t count) override;
+    void Close() override;
+
+  private:
+    LineTimeouts timeouts_;
+    std::unique_ptr<QTcpSocket> socket_;
+};
+
+}  // namespace vir05
