@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev qt6-serialport-dev
+  libqt6opengl6-dev libxkbcommon-dev libvulkan-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   clang libclang-rt-14-dev clang-format
