@@ -321,7 +321,10 @@ void ModemServer::Command(const std::string& raw) {
     std::string cmd;
     for (char c : raw)
         if (c != ' ') cmd += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (cmd.rfind("AT", 0) != 0) return;  // not a command: a modem ignores it
+    // A command starts at "AT"; whatever came before it on the line is dropped.
+    const std::size_t at = cmd.find("AT");
+    if (at == std::string::npos) return;
+    cmd.erase(0, at);
     if (cmd.rfind("ATD", 0) == 0) {
         if (faults_.ModemFault(FaultKind::ModemNoDial)) return;
         if (!waker_.Sleep(timing_.dialDelayMs)) return;
@@ -329,9 +332,9 @@ void ModemServer::Command(const std::string& raw) {
             port_.Write("\r\nBUSY\r\n");
             return;
         }
-        port_.Write("\r\nCONNECT " + std::to_string(baud_) + "\r\n");
         parser_.Reset();
         dataMode_ = true;
+        port_.Write("\r\nCONNECT " + std::to_string(baud_) + "\r\n");
         return;
     }
     if (cmd.rfind("ATZ", 0) == 0 && faults_.ModemFault(FaultKind::ModemNoReset)) return;
@@ -345,9 +348,9 @@ void ModemServer::DataBytes(const std::uint8_t* data, std::size_t n) {
         if (!reply) continue;
         if (reply->archiveBlock && faults_.ModemFault(FaultKind::ModemNoCarrier)) {
             // The call drops in the middle of the block: half of it, then the carrier loss.
+            dataMode_ = false;
             port_.Write(reply->bytes.data(), reply->bytes.size() / 2);
             port_.Write("\r\nNO CARRIER\r\n");
-            dataMode_ = false;
             return;
         }
         if (!Deliver(faults_.Plan(reply->bytes), waker_, write)) return;
