@@ -131,6 +131,7 @@ void Controller::Load(const std::uint8_t* image, const std::uint8_t* archive) {
     sundayIsZero_ = image_[addr::ClockWeekday] == 0;
     bootHost_ = now;
     operatingAtBoot_ = I32(image_.data(), addr::OperatingTime);
+    if (netOverride_) image_[addr::NetAddress] = *netOverride_;
     loops_ = {};
     // New events go after the newest one in the log.
     nextEventSlot_ = 0;
@@ -152,11 +153,12 @@ void Controller::Load(const std::uint8_t* image, const std::uint8_t* archive) {
 void Controller::SetNetAddress(std::optional<std::uint8_t> address) {
     std::lock_guard lock(mutex_);
     netOverride_ = address;
+    if (address) image_[addr::NetAddress] = *address;
 }
 
 std::uint8_t Controller::NetAddress() const {
     std::lock_guard lock(mutex_);
-    return netOverride_ ? *netOverride_ : image_[addr::NetAddress];
+    return image_[addr::NetAddress];
 }
 
 std::array<std::uint8_t, kImageSize> Controller::Image() const {
@@ -203,12 +205,9 @@ void Controller::RefreshClockLocked() {
 std::vector<std::uint8_t> Controller::ReplyLocked(std::uint8_t mode, std::uint8_t op,
                                                   const std::uint8_t* data, std::size_t n) const {
     // Header: 170, network address, the request's mode and operation, the data length.
-    std::vector<std::uint8_t> r = {kReplyStart,
-                                   netOverride_ ? *netOverride_ : image_[addr::NetAddress],
-                                   mode,
-                                   op,
-                                   static_cast<std::uint8_t>(n >> 8),
-                                   static_cast<std::uint8_t>(n)};
+    std::vector<std::uint8_t> r = {
+        kReplyStart, image_[addr::NetAddress],          mode,
+        op,          static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
     if (data) r.insert(r.end(), data, data + n);
     r.push_back(FrameChecksum(r.data(), r.size()));
     return r;
@@ -220,8 +219,7 @@ std::optional<Reply> Controller::Handle(const std::vector<std::uint8_t>& f) {
     while (frames_.size() > kFrameLogLimit)
         frames_.pop_front();
     if (f.size() < 7 || f.size() != 7u + f[5]) return std::nullopt;
-    const std::uint8_t net = netOverride_ ? *netOverride_ : image_[addr::NetAddress];
-    if (f[1] != net) return std::nullopt;
+    if (f[1] != image_[addr::NetAddress]) return std::nullopt;
     const std::uint8_t mode = f[3], op = f[4];
     if (op == kOpRead && f[5] == 6) {
         const std::uint32_t address = Be32(&f[6]);

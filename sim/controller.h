@@ -53,9 +53,12 @@ class Controller {
 
     explicit Controller(HostClock clock = LocalNow);
 
-    // Takes new contents: the clock continues from the image's clock, the network address
-    // becomes the image's NetAddress unless one was set with SetNetAddress.
+    // Takes new contents: the clock continues from the image's clock, the network address is
+    // the image's NetAddress unless one was set with SetNetAddress.
     void Load(const std::uint8_t* image, const std::uint8_t* archive);
+    // The controller answers at its NetAddress byte (address 83), as a real one does: a
+    // configuration write of that byte moves it to the new address. SetNetAddress puts the
+    // given address there, now and after every later Load.
     void SetNetAddress(std::optional<std::uint8_t> address);
     std::uint8_t NetAddress() const;
 

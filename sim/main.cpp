@@ -169,7 +169,7 @@ int Serve(const std::vector<std::string>& args) {
     if (!o.file.empty()) {
         const OpenStage stage = LoadDataFile(o.file, *areas);
         if (stage != OpenStage::None) {
-            std::cerr << "vir05sim: " << o.file << " " << OpenStageText(stage) << "\n";
+            std::cerr << "vir05sim: " << o.file << " ошибка " << OpenStageText(stage) << "\n";
             return 1;
         }
     } else {

@@ -104,6 +104,17 @@ TEST_F(SimController, MemoryReadAndWriteWithAcknowledge) {
     EXPECT_EQ(controller_.Image()[150], 0xF6);
 }
 
+TEST_F(SimController, WritingNetAddressMovesTheController) {
+    const std::uint8_t seven = 7;
+    Bytes write(16);
+    write.resize(BuildWriteFrame(write.data(), 1, addr::NetAddress, &seven, 1));
+    EXPECT_EQ(One(write).size(), 7u);
+    // 1 byte at 83 asked of address 1, then of address 7.
+    EXPECT_TRUE(Exchange(Hex("55 01 FE 0C 01 06 00 00 00 53 00 01 44")).empty());
+    EXPECT_EQ(One(Hex("55 07 F8 0C 01 06 00 00 00 53 00 01 44")), Hex("AA 07 0C 01 00 01 07 39"));
+    EXPECT_EQ(controller_.NetAddress(), 7);
+}
+
 TEST_F(SimController, PlainArchiveReadWrapsAtTheRingEnd) {
     // 55 | 01 | FE | 0C | archive 03 | 8 params | start 0001FFFE | count 00000004 | 92
     // Reply: 170 | 01 | 0C | 03 | length 0004 | ring bytes 1FFFE, 1FFFF, 0, 1 | checksum.
