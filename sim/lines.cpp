@@ -150,12 +150,18 @@ void TcpServer::Run() {
 }
 
 bool TcpServer::Send(int fd, const std::uint8_t* data, std::size_t n) {
+    // The socket does not block: a tool that stops reading cannot hold up Stop().
     while (n > 0) {
-        const ssize_t k = send(fd, data, n, MSG_NOSIGNAL);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
-        data += k;
-        n -= static_cast<std::size_t>(k);
+        const ssize_t k = send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (k > 0) {
+            data += k;
+            n -= static_cast<std::size_t>(k);
+            continue;
+        }
+        if (k < 0 && errno != EAGAIN && errno != EINTR) return false;
+        pollfd p[2] = {{fd, POLLOUT, 0}, {waker_.Fd(), POLLIN, 0}};
+        poll(p, 2, 100);
+        if (waker_.Woken()) return false;
     }
     return true;
 }
