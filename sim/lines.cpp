@@ -90,7 +90,8 @@ bool TcpServer::Listen(std::string& error) {
     socklen_t len = sizeof a;
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " + std::strerror(errno);
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port_.load()) + ": " +
+                std::strerror(errno);
         close(fd);
         return false;
     }
@@ -114,7 +115,7 @@ void TcpServer::Stop() {
 }
 
 std::string TcpServer::Describe() const {
-    return "TCP 127.0.0.1:" + std::to_string(port_);
+    return "TCP 127.0.0.1:" + std::to_string(port_.load());
 }
 
 void TcpServer::Run() {

@@ -52,7 +52,7 @@ class TcpServer {
 
     Controller& controller_;
     FaultInjector& faults_;
-    std::uint16_t port_;
+    std::atomic<std::uint16_t> port_;  // written again by a re-listen, read by any thread
     int listenFd_ = -1;
     Waker waker_;
     std::thread thread_;
