@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/datafile.h"
@@ -42,6 +43,7 @@ constexpr const char* kUsage =
     "                   checksum, header, truncate, stall, silence, refuse, modem-noreset,\n"
     "                   modem-busy, modem-nodial, modem-nocarrier\n"
     "  --ready-file P   also write the lines to P once everything listens\n"
+    "While serving, \"fault SPEC\" or \"fault none\" on standard input changes the faults.\n"
     "generate writes generated contents as a data file and exits.\n";
 
 int Fail(const std::string& message) {
@@ -228,6 +230,29 @@ int Serve(const std::vector<std::string>& args) {
         if (std::rename(temp.c_str(), o.readyFile.c_str()) != 0)
             return std::cerr << "vir05sim: cannot write " << o.readyFile << "\n", 1;
     }
+    // Faults can be changed while serving: "fault SPEC" or "fault none" on standard input.
+    std::thread([&faults] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (line.rfind("fault ", 0) != 0) {
+                std::cerr << "vir05sim: commands are \"fault SPEC\" and \"fault none\"\n";
+                continue;
+            }
+            const std::string spec = line.substr(6);
+            if (spec == "none") {
+                faults.Clear();
+                std::cerr << "vir05sim: faults cleared\n";
+                continue;
+            }
+            std::string error;
+            if (const auto rule = sim::ParseFaultRule(spec, error)) {
+                faults.Set(*rule);
+                std::cerr << "vir05sim: fault " << spec << " set\n";
+            } else {
+                std::cerr << "vir05sim: fault " << spec << ": " << error << "\n";
+            }
+        }
+    }).detach();
     int signal = 0;
     sigwait(&stopSignals, &signal);
     return 0;
