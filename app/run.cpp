@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include "app/hidden_run.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,8 +27,9 @@ int RunProgram(int argc, char** argv) {
             std::fprintf(stderr, "vir05win: %s\n", outcome.caption.c_str());
         return outcome.exitCode;
     }
-    std::fprintf(stderr,
-                 "vir05win: связь с прибором и окно программы в этой сборке ещё не доступны\n");
+    if (outcome.kind == StartupOutcome::StartCommand && outcome.hidden)
+        return RunHiddenCommand(argc, argv, commandLine, outcome, areas, runLog);
+    std::fprintf(stderr, "vir05win: окно программы в этой сборке ещё не доступно\n");
     return static_cast<int>(ExitCode::Failure);
 }
 

@@ -9,8 +9,8 @@
 
 namespace vir05 {
 
-QtSerialLine::QtSerialLine(std::string settingsPath, LineTimeouts timeouts)
-    : settingsPath_(std::move(settingsPath)), timeouts_(timeouts) {}
+QtSerialLine::QtSerialLine(std::string settingsPath, const LinkTiming& timing)
+    : settingsPath_(std::move(settingsPath)), timing_(timing) {}
 
 QtSerialLine::~QtSerialLine() {
     Close();
@@ -65,13 +65,13 @@ int QtSerialLine::Write(const std::uint8_t* data, std::size_t count) {
     const qint64 n = port_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
     if (n < 0) return -1;
     while (port_->bytesToWrite() > 0)
-        if (!port_->waitForBytesWritten(timeouts_.serialWriteMs)) break;
+        if (!port_->waitForBytesWritten(timing_.serialWriteTimeoutMs)) break;
     return static_cast<int>(n);
 }
 
 int QtSerialLine::Read(std::uint8_t* buffer, std::size_t count) {
     if (!IsOpen() || count == 0) return 0;
-    if (port_->bytesAvailable() == 0) port_->waitForReadyRead(timeouts_.serialReadMs);
+    if (port_->bytesAvailable() == 0) port_->waitForReadyRead(timing_.serialReadTimeoutMs);
     const qint64 n = port_->read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count));
     return n > 0 ? static_cast<int>(n) : 0;
 }
@@ -83,7 +83,7 @@ void QtSerialLine::Close() {
     }
 }
 
-QtTcpLine::QtTcpLine(LineTimeouts timeouts) : timeouts_(timeouts) {}
+QtTcpLine::QtTcpLine(const LinkTiming& timing) : timing_(timing) {}
 
 QtTcpLine::~QtTcpLine() {
     Close();
@@ -106,7 +106,7 @@ TcpConnectError QtTcpLine::Connect(const std::string& host, std::uint16_t port) 
     }
     socket_ = std::make_unique<QTcpSocket>();
     socket_->connectToHost(address, port);
-    if (!socket_->waitForConnected(timeouts_.tcpConnectMs)) {
+    if (!socket_->waitForConnected(timing_.tcpConnectTimeoutMs)) {
         socket_.reset();
         return TcpConnectError::Connect;
     }
@@ -124,7 +124,7 @@ int QtTcpLine::Send(const std::uint8_t* data, std::size_t count) {
         socket_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(count));
     if (n < 0) return -1;
     while (socket_->bytesToWrite() > 0)
-        if (!socket_->waitForBytesWritten(timeouts_.tcpWriteMs)) break;
+        if (!socket_->waitForBytesWritten(timing_.tcpWriteTimeoutMs)) break;
     const qint64 left = socket_->bytesToWrite();
     return static_cast<int>(n - left);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/protocol/timing.h"
 #include "core/protocol/transport.h"
 #include "model/settings.h"
 
@@ -14,17 +15,11 @@ class QTcpSocket;
 
 namespace vir05 {
 
-struct LineTimeouts {
-    int serialReadMs = 100;     // a one-byte read returns after at most this long
-    int serialWriteMs = 30000;  // a write blocks until the bytes are gone
-    int tcpConnectMs = 30000;   // a blocking connect with the usual system limit
-    int tcpWriteMs = 30000;
-};
-
 class QtSerialLine : public SerialLine {
   public:
     // `settings` maps "COMn" texts to devices (see model/ports.h); it is read at every open.
-    explicit QtSerialLine(std::string settingsPath = {}, LineTimeouts timeouts = {});
+    explicit QtSerialLine(std::string settingsPath = {},
+                          const LinkTiming& timing = LinkTiming::Default());
     ~QtSerialLine() override;
 
     SerialOpenError Open(const std::string& portName, std::uint32_t baudRate) override;
@@ -41,14 +36,14 @@ class QtSerialLine : public SerialLine {
 
   private:
     std::string settingsPath_;
-    LineTimeouts timeouts_;
+    LinkTiming timing_;
     std::unique_ptr<QSerialPort> port_;
     std::string device_;
 };
 
 class QtTcpLine : public TcpLine {
   public:
-    explicit QtTcpLine(LineTimeouts timeouts = {});
+    explicit QtTcpLine(const LinkTiming& timing = LinkTiming::Default());
     ~QtTcpLine() override;
 
     TcpConnectError Connect(const std::string& host, std::uint16_t port) override;
@@ -59,7 +54,7 @@ class QtTcpLine : public TcpLine {
     void Close() override;
 
   private:
-    LineTimeouts timeouts_;
+    LinkTiming timing_;
     std::unique_ptr<QTcpSocket> socket_;
 };
 

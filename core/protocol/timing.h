@@ -19,6 +19,13 @@ struct LinkTiming {
     int replyTicksModemReset = 5;    // ReplyTicks during the modem reset exchange
     int replyTicksDial = 10;         // ReplyTicks during the dial
     int replyTicksConnected = 150;   // ReplyTicks after "CONNECT"
+    // The lines themselves: a one-byte serial read returns after at most this long (read
+    // interval 50 ms, total 50 ms + 50 ms a byte); writes and the TCP connect block up to
+    // the system's usual limits.
+    int serialReadTimeoutMs = 100;
+    int serialWriteTimeoutMs = 30000;
+    int tcpConnectTimeoutMs = 30000;
+    int tcpWriteTimeoutMs = 30000;
 
     static const LinkTiming& Default() {
         static const LinkTiming kDefault{};

@@ -1,0 +1,91 @@
+// A simulated controller on its lines and a link thread with short waits, for end-to-end tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "core/protocol/timing.h"
+#include "link/rwclass.h"
+#include "model/memory.h"
+#include "sim/controller.h"
+#include "sim/faults.h"
+#include "sim/generator.h"
+#include "sim/lines.h"
+
+namespace vir05::test {
+
+// The protocol's waits shrunk so that retries and time-outs take milliseconds. The reply wait
+// (ReplyTicks of 20) still spans 100 ms, far more than the simulator needs between bytes.
+inline LinkTiming FastTiming() {
+    LinkTiming t;
+    t.tickMs = 5;
+    t.beforeSerialOpenMs = 1;
+    t.beforeModemResetMs = 5;
+    t.hangupPauseMs = 30;
+    t.beforeTcpSendMs = 1;
+    t.noCarrierPauseMs = 10;
+    t.modemDialAnswerTicks = 200;
+    t.serialReadTimeoutMs = 5;
+    return t;
+}
+
+struct SimController {
+    explicit SimController(std::uint16_t softVer = 107, int circuits = 2) {
+        sim::GeneratorOptions o;
+        o.softVer = softVer;
+        o.circuits = circuits;
+        image = std::make_unique<std::uint8_t[]>(kImageSize);
+        archive = std::make_unique<std::uint8_t[]>(kArchiveSize);
+        sim::GenerateContents(o, image.get(), archive.get());
+        controller.Load(image.get(), archive.get());
+    }
+    sim::Controller controller;
+    sim::FaultInjector faults;
+    std::unique_ptr<std::uint8_t[]> image;
+    std::unique_ptr<std::uint8_t[]> archive;
+};
+
+class LinkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        areas_ = std::make_unique<MemoryAreas>();
+        link_ = std::make_unique<TRWClass>(*areas_, FastTiming(), "");
+        link_->SetShowLinkText([this](const std::string& text) { captions_.push_back(text); });
+    }
+    void TearDown() override { link_.reset(); }
+
+    void StartTcpServer(SimController& sim) {
+        tcp_ = std::make_unique<sim::TcpServer>(sim.controller, sim.faults, 0);
+        std::string error;
+        ASSERT_TRUE(tcp_->Start(error)) << error;
+    }
+    bool StartTcp(int command) {
+        return link_->StartTcpCommand(command, "127.0.0.1", tcp_->Port(), 1,
+                                      areas_->ReceiveArea.data(), &areas_->ProgressCell);
+    }
+    // Waits for the link to park, serving its caption steps; fails the test past `limit`.
+    void WaitDone(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!link_->Parked()) {
+            link_->ServeSynchronize();
+            if (std::chrono::steady_clock::now() > deadline) {
+                link_->CancelCommand();
+                link_->WaitParked();
+                FAIL() << "the link did not park in time";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    const std::uint8_t* Received() const { return areas_->ReceiveArea.data(); }
+
+    std::unique_ptr<MemoryAreas> areas_;
+    std::unique_ptr<TRWClass> link_;
+    std::unique_ptr<sim::TcpServer> tcp_;
+    std::vector<std::string> captions_;
+};
+
+}  // namespace vir05::test
