@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The main job on the bundled simulator: builds the program and the simulator, has the simulator
-# generate a controller's reading as a data file, and converts it into the text output with an
-# unattended run (no window, no display needed). The results are left in out/.
+# The main job on the bundled simulator: builds the program and the simulator, starts the
+# simulated controller on a free local TCP port, reads its whole archive with an unattended run
+# (no window, no display needed), and leaves the text output, its run log, the data file named
+# after the controller's serial number and the link's byte trace in out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,8 +12,19 @@ cmake --build build/release -j"$(nproc)" --target vir05win vir05sim
 
 mkdir -p out
 cd out
-../build/release/sim/vir05sim generate --seed 1 --circuits 2 -o 500001.vi5
-env -u DISPLAY ../build/release/app/vir05win -z500001.vi5
-echo "Data file:   $(pwd)/500001.vi5"
+rm -f ready.txt def.txt def.txt.log test.txt ./*.vi5
+../build/release/sim/vir05sim --tcp 0 --seed 1 --circuits 2 --ready-file ready.txt >/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s ready.txt ] && break; sleep 0.05; done
+port=$(sed -n 's/^TCP 127\.0\.0\.1://p' ready.txt)
+echo "Simulated controller on 127.0.0.1:$port"
+
+status=0
+env -u DISPLAY ../build/release/app/vir05win -si127.0.0.1 -sp"$port" -n1 || status=$?
+echo "Exit code:   $status"
+for f in ./*.vi5; do echo "Data file:   $(pwd)/${f#./}"; done
 echo "Text output: $(pwd)/def.txt ($(grep -c '^\[' def.txt) sections)"
 echo "Run log:     $(pwd)/def.txt.log"
+echo "Link trace:  $(pwd)/test.txt"
+exit "$status"

@@ -205,11 +205,15 @@ void Controller::RefreshClockLocked() {
 std::vector<std::uint8_t> Controller::ReplyLocked(std::uint8_t mode, std::uint8_t op,
                                                   const std::uint8_t* data, std::size_t n) const {
     // Header: 170, network address, the request's mode and operation, the data length.
-    std::vector<std::uint8_t> r = {
-        kReplyStart, image_[addr::NetAddress],          mode,
-        op,          static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
-    if (data) r.insert(r.end(), data, data + n);
-    r.push_back(FrameChecksum(r.data(), r.size()));
+    std::vector<std::uint8_t> r(kReplyHeaderSize + (data ? n : 0) + 1);
+    r[0] = kReplyStart;
+    r[1] = image_[addr::NetAddress];
+    r[2] = mode;
+    r[3] = op;
+    r[4] = static_cast<std::uint8_t>(n >> 8);
+    r[5] = static_cast<std::uint8_t>(n);
+    if (data) std::copy(data, data + n, r.begin() + kReplyHeaderSize);
+    r.back() = FrameChecksum(r.data(), r.size() - 1);
     return r;
 }
 
