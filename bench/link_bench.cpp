@@ -1,0 +1,186 @@
+// Speed of the link against the simulated controller, with the protocol's own waits.
+//
+// The link may take no time of its own beyond what the protocol prescribes: the waits before
+// sends, the ticks spent polling an empty line, and on a serial line the wire time of the bytes.
+// Every wait goes through the engine's sleep function, so the benchmark adds them up and reports
+// the measured time as a multiple of them ("ratio", target at most 1.1).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <memory>
+
+#include "core/protocol/link_engine.h"
+#include "link/qt_lines.h"
+#include "model/memory.h"
+#include "sim/controller.h"
+#include "sim/faults.h"
+#include "sim/generator.h"
+#include "sim/lines.h"
+
+namespace vir05 {
+namespace {
+
+// Counts the bytes that cross a serial line, for its wire time.
+class CountingSerial : public SerialLine {
+  public:
+    explicit CountingSerial(SerialLine& inner) : inner_(inner) {}
+    SerialOpenError Open(const std::string& p, std::uint32_t b) override {
+        return inner_.Open(p, b);
+    }
+    bool IsOpen() const override { return inner_.IsOpen(); }
+    void Purge() override { inner_.Purge(); }
+    void SetDtr(bool on) override { inner_.SetDtr(on); }
+    void SetRts(bool on) override { inner_.SetRts(on); }
+    int Write(const std::uint8_t* d, std::size_t n) override {
+        const int w = inner_.Write(d, n);
+        if (w > 0) bytes += static_cast<std::uint64_t>(w);
+        return w;
+    }
+    int Read(std::uint8_t* b, std::size_t n) override {
+        const int r = inner_.Read(b, n);
+        if (r > 0) bytes += static_cast<std::uint64_t>(r);
+        return r;
+    }
+    void Close() override { inner_.Close(); }
+    std::uint64_t bytes = 0;
+
+  private:
+    SerialLine& inner_;
+};
+
+struct Bench {
+    explicit Bench(std::uint16_t softVer) {
+        sim::GeneratorOptions o;
+        o.softVer = softVer;
+        image = std::make_unique<std::uint8_t[]>(kImageSize);
+        archive = std::make_unique<std::uint8_t[]>(kArchiveSize);
+        sim::GenerateContents(o, image.get(), archive.get());
+        controller.Load(image.get(), archive.get());
+        areas = std::make_unique<MemoryAreas>();
+    }
+    sim::Controller controller;
+    sim::FaultInjector faults;
+    std::unique_ptr<std::uint8_t[]> image, archive;
+    std::unique_ptr<MemoryAreas> areas;
+};
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+void RunArchiveRead(benchmark::State& state, bool overPty, std::uint16_t softVer) {
+    Bench b(softVer);
+    std::unique_ptr<sim::TcpServer> tcp;
+    std::unique_ptr<sim::PtyServer> pty;
+    std::string error;
+    if (overPty) {
+        pty = std::make_unique<sim::PtyServer>(b.controller, b.faults, 115200);
+        if (!pty->Start(error)) return state.SkipWithError(error.c_str());
+    } else {
+        tcp = std::make_unique<sim::TcpServer>(b.controller, b.faults, 0);
+        if (!tcp->Start(error)) return state.SkipWithError(error.c_str());
+    }
+    QtSerialLine serialLine;
+    CountingSerial serial(serialLine);
+    QtTcpLine tcpLine;
+    double waited = 0;
+    LinkEngine engine(serial, tcpLine, LinkImage::Of(*b.areas), LinkTiming::Default(), nullptr,
+                      [&waited](int ms) {
+                          waited += ms / 1000.0;
+                          if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                      });
+    double totalWall = 0, totalWaits = 0, totalWire = 0;
+    for (auto _ : state) {
+        waited = 0;
+        serial.bytes = 0;
+        if (overPty)
+            engine.Request().FillSerial(command::ReadArchive, pty->SlavePath(), 1, "", 115200,
+                                        b.areas->ReceiveArea.data(), &b.areas->ProgressCell);
+        else
+            engine.Request().FillTcp(command::ReadArchive, "127.0.0.1", tcp->Port(), 1,
+                                     b.areas->ReceiveArea.data(), &b.areas->ProgressCell);
+        const auto start = std::chrono::steady_clock::now();
+        engine.RunPass();
+        const double wall = Seconds(std::chrono::steady_clock::now() - start);
+        if (engine.Request().Status != 0)
+            return state.SkipWithError(engine.Request().ErrorText.c_str());
+        const double wire = static_cast<double>(serial.bytes) * 11.0 / 115200.0;
+        state.SetIterationTime(wall);
+        totalWall += wall;
+        totalWaits += waited;
+        totalWire += wire;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["waits_s"] = totalWaits / n;
+    state.counters["wire_s"] = totalWire / n;
+    state.counters["ratio"] = totalWall / (totalWaits + totalWire);
+}
+
+void BM_ArchiveReadTcp(benchmark::State& state) {
+    RunArchiveRead(state, false, 107);
+}
+BENCHMARK(BM_ArchiveReadTcp)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_ArchiveReadPty115200Compressed(benchmark::State& state) {
+    RunArchiveRead(state, true, 107);
+}
+BENCHMARK(BM_ArchiveReadPty115200Compressed)
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ArchiveReadPty115200Plain(benchmark::State& state) {
+    RunArchiveRead(state, true, 106);
+}
+BENCHMARK(BM_ArchiveReadPty115200Plain)
+    ->UseManualTime()
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+
+// A command waiting for a controller that never answers: the process's processor time as a
+// share of the time waited (target under 1 % of one core).
+void BM_WaitingForASilentController(benchmark::State& state) {
+    Bench b(107);
+    sim::FaultRule silence;
+    silence.kind = sim::FaultKind::Silence;
+    b.faults.Set(silence);
+    sim::TcpServer tcp(b.controller, b.faults, 0);
+    std::string error;
+    if (!tcp.Start(error)) return state.SkipWithError(error.c_str());
+    QtSerialLine serialLine;
+    QtTcpLine tcpLine;
+    LinkEngine engine(serialLine, tcpLine, LinkImage::Of(*b.areas));
+    for (auto _ : state) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        engine.Request().FillTcp(command::ReadCurrent, "127.0.0.1", tcp.Port(), 1,
+                                 b.areas->ReceiveArea.data(), &b.areas->ProgressCell);
+        const auto start = std::chrono::steady_clock::now();
+        engine.RunPass();
+        const double wall = Seconds(std::chrono::steady_clock::now() - start);
+        getrusage(RUSAGE_SELF, &after);
+        auto cpu = [](const rusage& r) {
+            return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+                   static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+        };
+        state.SetIterationTime(wall);
+        state.counters["cpu_percent"] = 100.0 * (cpu(after) - cpu(before)) / wall;
+    }
+}
+BENCHMARK(BM_WaitingForASilentController)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace vir05
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

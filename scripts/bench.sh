@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the Release tree and runs every benchmark of the project, in one run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j"$(nproc)"
+for b in core_bench process_bench link_bench; do
+  echo "== $b"
+  "build/release/bench/$b"
+done
