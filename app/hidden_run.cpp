@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "core/command_cycle.h"
 #include "core/completion.h"
 #include "core/snapshot.h"
 #include "core/text_output.h"
@@ -55,34 +56,26 @@ int RunHiddenCommand(int argc, char** argv, CommandLine& cl, const StartupOutcom
         link.ServeSynchronize();
         if (!link.Parked()) return;
         cycle.stop();
-        const int status = link.GetStatus();
         const LinkRequest& req = link.Request();
-        if (status != 0) {
-            if (status != -1)
-                caption = "Ошибка: " +
-                          QLocale()
-                              .toString(QDateTime::currentDateTime(), QLocale::ShortFormat)
-                              .toStdString() +
-                          " " + req.ErrorText;
-            else
-                caption = req.ErrorText;
+        CompletedCommand done;
+        done.status = link.GetStatus();
+        done.command = req.Command.load();
+        done.errorText = req.ErrorText;
+        done.durationDays = req.DurationDays();
+        done.now =
+            QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
+        const CommandOutcome outcome = CompleteCommand(done);
+        if (!outcome.keepCaption) caption = outcome.caption;
+        if (done.status == -1) caption = req.ErrorText;  // said on the console all the same
+        exitCode = outcome.exitCode;
+        if (outcome.takeOverRead) {
+            TakeOverRead(areas, outcome.archiveRead);
+            Present(areas, cl, log);
+        }
+        // A hidden run ends with its first command: follow-up reads are not started.
+        if (outcome.saveDataFile && !SaveDataFile(ArchiveDataFileName(areas), areas)) {
+            caption = "Ошибка: не удалось записать файл " + ArchiveDataFileName(areas);
             exitCode = static_cast<int>(ExitCode::Failure);
-        } else {
-            const int done = req.Command.load();
-            if (done == kCmdReadCurrent || done == kCmdReadArchive) {
-                TakeOverRead(areas, done == kCmdReadArchive);
-                Present(areas, cl, log);
-                caption = "Чтение успешно " + ElapsedText(req.DurationDays());
-                if (done == kCmdReadArchive && !SaveDataFile(ArchiveDataFileName(areas), areas))
-                    caption = "Ошибка: не удалось записать файл " + ArchiveDataFileName(areas);
-                else
-                    exitCode = static_cast<int>(ExitCode::Success);
-            } else {
-                // The clock write: its follow-up read would be abandoned at once, so it is not
-                // started; the run ends with the write's success.
-                if (done == kCmdSetClock) caption = "Коррекция времени произведена";
-                exitCode = static_cast<int>(ExitCode::Success);
-            }
         }
         std::fprintf(stderr, "vir05win: %s\n", caption.c_str());
         app.exit(exitCode);

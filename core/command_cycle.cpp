@@ -1,0 +1,72 @@
+#include "core/command_cycle.h"
+
+#include "core/completion.h"
+
+namespace vir05 {
+
+namespace {
+constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4, kSetClock = 5, kWriteSerial = 6,
+              kEmulatorStep = 7;
+}  // namespace
+
+CommandOutcome CompleteCommand(const CompletedCommand& d) {
+    CommandOutcome o;
+    if (d.status != 0) {
+        o.exitCode = 1;
+        if (d.status == -1) {
+            o.keepCaption = true;  // a cancellation is not reported
+        } else {
+            o.caption = "Ошибка: " + d.now + " " + d.errorText;
+        }
+        // A transmission error does not end cyclic reading; a cancellation or a port that
+        // cannot be opened does.
+        if (d.cycleMode && d.status > 0 && d.command == kReadCurrent)
+            o.followUp = kReadCurrent;
+        else
+            o.restorePanels = true;
+        return o;
+    }
+    o.success = true;
+    o.exitCode = 0;
+    switch (d.command) {
+        case kReadCurrent:
+        case kReadArchive:
+            o.takeOverRead = true;
+            o.archiveRead = d.command == kReadArchive;
+            o.saveDataFile = o.archiveRead;
+            o.caption = "Чтение успешно " + ElapsedText(d.durationDays);
+            if (d.cycleMode)
+                o.followUp = d.command;
+            else
+                o.restorePanels = true;
+            break;
+        case kWriteConfig:
+            o.restorePanels = true;
+            o.caption = "Конфигурация записана";
+            break;
+        case kSetClock:
+            o.restorePanels = true;
+            o.caption = "Коррекция времени произведена";
+            o.followUp = kReadCurrent;
+            o.pauseMs = 1000;
+            break;
+        case kWriteSerial:
+            o.restorePanels = true;
+            o.caption = "S/N записан";
+            o.followUp = kReadCurrent;
+            o.pauseMs = 1000;
+            o.advanceSerial = true;
+            break;
+        case kEmulatorStep:
+            o.emulatorStep = true;
+            o.keepCaption = true;
+            break;
+        default:
+            o.restorePanels = true;
+            o.keepCaption = true;
+            break;
+    }
+    return o;
+}
+
+}  // namespace vir05
