@@ -59,8 +59,7 @@ std::string SpinText(const SpinSpec& spec, double shown);
 // Drop-down lists.
 
 enum class ListKind : std::uint8_t {
-    Fixed,            // the items below, chosen by index
-    Editable,         // the items below are suggestions; the text is what counts
+    Fixed,            // the items below
     Sources,          // items set by the presentation: the source list, index = code + 1
     SourcesNoneless,  // items set by the presentation: the source list without "нет", index = code
 };
@@ -68,6 +67,8 @@ enum class ListKind : std::uint8_t {
 struct ListSpec {
     std::string_view name;
     ListKind kind;
+    bool editable;  // the user may type a text; for CB_Addr, CB_SysCount, AccTime and PinCode
+                    // the text is what the collect reads, for CB_Baud the item index
     std::span<const std::string_view> items;  // empty for the source lists
 };
 
