@@ -92,6 +92,13 @@ TEST_F(HiddenRun, CurrentValuesAndClockOverTcp) {
               std::string::npos);  // reading current values empties the archive
     EXPECT_FALSE(std::filesystem::exists(dir_.File("500042.vi5")));
 
+    // -xh limits the archive read: 1000 slots of two circuits are one block of 32768 bytes.
+    controller_.ClearReceivedFrames();
+    r = Run({"-si127.0.0.1", Port(), "-n1", "-xh1000"});
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(controller_.ReceivedFrames().size(), 2u);  // the image and one block
+
     controller_.ClearReceivedFrames();
     r = Run({"-st", "-si127.0.0.1", Port(), "-n1"});
     ASSERT_TRUE(r.exited);

@@ -269,3 +269,43 @@ TEST_F(LinkTest, StopDuringTheArchivePhaseKeepsTheBlocksRead) {
 
 }  // namespace
 }  // namespace vir05::test
+
+namespace vir05::test {
+namespace {
+
+TEST_F(LinkTest, UnacknowledgedWritesReportStatusThree) {
+    SimController sim;
+    StartTcpServer(sim);
+    sim::FaultRule rule;
+    rule.kind = sim::FaultKind::Silence;
+    sim.faults.Set(rule);
+    struct Case {
+        int command;
+        const char* text;
+    } cases[] = {{command::SetClock, "Ошибка записи времени!"},
+                 {command::WriteSerial, "Ошибка записи серийного номера!"},
+                 {command::ServiceReboot, "Ошибка выполнения команды"},
+                 {command::EmulatorStep, "Ошибка записи!"}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(StartTcp(c.command));
+        WaitDone();
+        EXPECT_EQ(link_->GetStatus(), 3) << c.command;
+        EXPECT_EQ(link_->Request().ErrorText, c.text) << c.command;
+        EXPECT_EQ(link_->Request().ErrorCount.load(), 1) << c.command;  // writes are sent once
+    }
+    // A failing service command leaves address 96 at 0 and reads nothing.
+    EXPECT_EQ(areas_->DeviceImage()[addr::ServiceCommand], 0);
+    // A configuration write goes on after a window that is not acknowledged.
+    areas_->DeviceImage()[100] ^= 1;
+    areas_->DeviceImage()[1900] ^= 1;
+    sim.controller.ClearReceivedFrames();
+    ASSERT_TRUE(StartTcp(command::WriteConfig));
+    WaitDone();
+    EXPECT_EQ(link_->GetStatus(), 3);
+    EXPECT_EQ(link_->Request().ErrorText, "Ошибка записи конфигурации!");
+    EXPECT_EQ(sim.controller.ReceivedFrames().size(), 2u);
+    EXPECT_EQ(link_->Request().ErrorCount.load(), 2);
+}
+
+}  // namespace
+}  // namespace vir05::test
