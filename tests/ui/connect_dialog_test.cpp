@@ -3,7 +3,9 @@
 // the service-code gating and when the dialog closes.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -589,6 +591,44 @@ TEST_F(ConnectShow, QuestionButtonRefreshesTheListKeepingTheText) {
               (std::vector<std::string>{"COM1", "COM2", "/dev/ttyACM0"}));
     EXPECT_EQ(Combo(*d, "_Port")->currentText(), "COM9");
     EXPECT_TRUE(d->isVisible());
+}
+
+std::string Name(const QWidget* w) {
+    return w->objectName().toStdString();
+}
+
+// The laid-out dialog: both settings groups in one place, no caption cut short. With
+// VIR05_SHOT_DIR set, each transport view is also saved as connect_<view>.png there.
+TEST_F(ConnectShow, LaidOutViewsShareOnePlaceAndFitTheirCaptions) {
+    auto d = MakeDialog();
+    d->show();
+    QSize size;
+    for (const char* radio : {"RS", "TCP", "Modem"}) {
+        Child<QRadioButton>(*d, radio)->click();
+        QApplication::processEvents();
+        QWidget* rs = Child<QWidget>(*d, "GroupRS");
+        QWidget* tcp = Child<QWidget>(*d, "GroupTCP");
+        EXPECT_NE(rs->isVisible(), tcp->isVisible()) << radio;
+        EXPECT_EQ(rs->geometry(), tcp->geometry()) << radio;
+        if (size.isEmpty()) size = d->size();
+        EXPECT_EQ(d->size(), size) << radio;
+        for (QLabel* w : d->findChildren<QLabel*>()) {
+            if (!w->isVisible()) continue;
+            EXPECT_GE(w->width(), w->sizeHint().width()) << radio << ": " << Name(w);
+            EXPECT_GE(w->height(), w->sizeHint().height()) << radio << ": " << Name(w);
+        }
+        for (QAbstractButton* w : d->findChildren<QAbstractButton*>()) {
+            if (!w->isVisible()) continue;
+            EXPECT_GT(w->width(), w->fontMetrics().horizontalAdvance(w->text()))
+                << radio << ": " << Name(w);
+        }
+        const QString shots = qEnvironmentVariable("VIR05_SHOT_DIR");
+        if (!shots.isEmpty()) {
+            QDir().mkpath(shots);
+            const QString file = shots + "/connect_" + QString(radio).toLower() + ".png";
+            EXPECT_TRUE(d->grab().save(file)) << file.toStdString();
+        }
+    }
 }
 
 }  // namespace

@@ -51,6 +51,14 @@ TFormConnect::TFormConnect(QWidget* parent)
       portLister_([this] { return MachinePortNames(SettingsFile()); }) {
     ui_->setupUi(this);
     setModal(false);
+    // The two settings groups share one place and the telephone row comes and goes with the
+    // modem; hidden, they keep their room, so the dialog does not jump between transports.
+    for (QWidget* w : {static_cast<QWidget*>(ui_->GroupRS), static_cast<QWidget*>(ui_->GroupTCP),
+                       static_cast<QWidget*>(ui_->LabelNum), static_cast<QWidget*>(ui_->_Num)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
     // The address field takes at most five typed characters.
     if (auto* edit = ui_->_NetAddr->findChild<QLineEdit*>()) edit->setMaxLength(5);
 
