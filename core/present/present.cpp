@@ -384,7 +384,8 @@ void PresentImage(const MemoryAreas& areas, PresentationState& state, ControlSta
     // (the value of an unreadable text) is not copied.
     if (const SpinSpec* korr = FindSpinSpec("Korr")) {
         const double tconst = At(out, "TConst").number;
-        if (tconst != -99) At(out, "Korr").number = SpinShow(*korr, tconst);
+        ControlValue& k = At(out, "Korr");
+        if (tconst != -99) k.number = SpinShow(*korr, tconst);
     }
 }
 
