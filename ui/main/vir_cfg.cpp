@@ -1,0 +1,212 @@
+#include "ui/main/vir_cfg.h"
+
+#include <QCloseEvent>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
+
+#include "ui_page_archive.h"
+#include "ui_page_chart.h"
+#include "ui_page_circuits.h"
+#include "ui_page_current.h"
+#include "ui_page_emulation.h"
+#include "ui_page_events.h"
+#include "ui_page_manual.h"
+#include "ui_page_pumps.h"
+#include "ui_page_service.h"
+#include "ui_page_signal.h"
+#include "ui_vir_cfg.h"
+
+namespace vir05 {
+
+namespace {
+
+// Builds one page from its form and appends it under the form's own caption.
+template <typename Form>
+void AddPage(QTabWidget* tabs, Form& form) {
+    auto* page = new QWidget(tabs);
+    form.setupUi(page);
+    tabs->addTab(page, page->windowTitle());
+}
+
+// Check boxes that only show a state of the controller: ticked by the presentation, never by
+// the user.
+void MakeDisplayOnly(QWidget* box) {
+    box->setAttribute(Qt::WA_TransparentForMouseEvents);
+    box->setFocusPolicy(Qt::NoFocus);
+}
+
+}  // namespace
+
+TFormCfg::TFormCfg(QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::FormCfg>()),
+      current_(std::make_unique<Ui::PageCurrent>()),
+      archive_(std::make_unique<Ui::PageArchive>()),
+      events_(std::make_unique<Ui::PageEvents>()),
+      chart_(std::make_unique<Ui::PageChart>()),
+      service_(std::make_unique<Ui::PageService>()),
+      circuits_(std::make_unique<Ui::PageCircuits>()),
+      pumps_(std::make_unique<Ui::PagePumps>()),
+      manual_(std::make_unique<Ui::PageManual>()),
+      signal_(std::make_unique<Ui::PageSignal>()),
+      emulation_(std::make_unique<Ui::PageEmulation>()) {
+    ui_->setupUi(this);
+    // Numbers are shown and typed with "." whatever the computer's regional setting.
+    setLocale(QLocale::c());
+    BuildPages();
+
+    QStyle* style = this->style();
+    ui_->SpeedButton1->setIcon(style->standardIcon(QStyle::SP_BrowserReload));
+    ui_->SpeedButton3->setIcon(style->standardIcon(QStyle::SP_MediaPlay));
+    ui_->SpeedButton4->setIcon(style->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ui_->SpeedButtonSave->setIcon(style->standardIcon(QStyle::SP_DialogSaveButton));
+    ui_->StopButton->setIcon(style->standardIcon(QStyle::SP_BrowserStop));
+    ui_->ErrCount->setCursor(Qt::PointingHandCursor);
+    ui_->ErrCount->installEventFilter(this);
+
+    for (QWidget* box :
+         {current_->DP1, current_->DP2, current_->DP3, current_->DP12, current_->DP22,
+          pumps_->ErrPomp1, pumps_->ErrPomp2, service_->AD_line, service_->AD_line2})
+        MakeDisplayOnly(box);
+
+    Wire();
+}
+
+TFormCfg::~TFormCfg() = default;
+
+void TFormCfg::BuildPages() {
+    QTabWidget* tabs = ui_->PageControl1;
+    AddPage(tabs, *current_);
+    AddPage(tabs, *archive_);
+    AddPage(tabs, *events_);
+    AddPage(tabs, *chart_);
+    AddPage(tabs, *service_);
+    AddPage(tabs, *circuits_);
+    AddPage(tabs, *pumps_);
+    AddPage(tabs, *manual_);
+    AddPage(tabs, *signal_);
+    AddPage(tabs, *emulation_);
+    tabs->setCurrentIndex(0);
+}
+
+void TFormCfg::Wire() {
+    connect(ui_->Open, &QAction::triggered, this, &TFormCfg::OpenClick);
+    connect(ui_->Save, &QAction::triggered, this, &TFormCfg::SaveClick);
+    connect(ui_->Excel1, &QAction::triggered, this, [this] { emit Excel1Click(false); });
+    connect(ui_->Excel2, &QAction::triggered, this, [this] { emit Excel1Click(true); });
+    connect(ui_->ReadTek, &QAction::triggered, this, &TFormCfg::ReadTekClick);
+    connect(ui_->ReadCycle, &QAction::triggered, this, &TFormCfg::ReadCycleClick);
+    connect(ui_->ReadArch, &QAction::triggered, this, &TFormCfg::ReadArchClick);
+    connect(ui_->WriteCfg, &QAction::triggered, this, [this] { emit WriteCfgClick(false); });
+    connect(ui_->ReWriteCfg, &QAction::triggered, this, [this] { emit WriteCfgClick(true); });
+    connect(ui_->N2, &QAction::triggered, this, &TFormCfg::N2Click);
+    connect(ui_->AboutMnu, &QAction::triggered, this, &TFormCfg::AboutMnuClick);
+    connect(ui_->Help, &QAction::triggered, this, &TFormCfg::HelpClick);
+
+    connect(ui_->SpeedButton1, &QToolButton::clicked, this, &TFormCfg::ReadTekClick);
+    connect(ui_->SpeedButton3, &QToolButton::clicked, this, &TFormCfg::ReadCycleClick);
+    connect(ui_->SpeedButton4, &QToolButton::clicked, this, &TFormCfg::ReadArchClick);
+    connect(ui_->SpeedButtonSave, &QToolButton::clicked, this,
+            [this] { emit WriteCfgClick(false); });
+    connect(ui_->StopButton, &QPushButton::clicked, this, &TFormCfg::StopButtonClick);
+
+    // `clicked` comes only from the user; a click on the circuit already shown changes nothing.
+    connect(ui_->RadioButtonS0, &QRadioButton::clicked, this, [this](bool checked) {
+        if (checked) emit RadioButtonS0Click();
+    });
+    connect(ui_->RadioButtonS1, &QRadioButton::clicked, this, [this](bool checked) {
+        if (checked) emit RadioButtonS1Click();
+    });
+}
+
+QWidget* TFormCfg::Pages() const {
+    return ui_->PageControl1;
+}
+
+QTabWidget* TFormCfg::PageControl() const {
+    return ui_->PageControl1;
+}
+
+void TFormCfg::SetCaption(const QString& text) {
+    setWindowTitle(text);
+}
+
+void TFormCfg::SetReadPanelVisible(bool visible) {
+    ui_->PanelRead->setVisible(visible);
+}
+
+void TFormCfg::SetProgressPanelVisible(bool visible) {
+    ui_->PanelProgress->setVisible(visible);
+}
+
+bool TFormCfg::ReadPanelVisible() const {
+    return !ui_->PanelRead->isHidden();
+}
+
+bool TFormCfg::ProgressPanelVisible() const {
+    return !ui_->PanelProgress->isHidden();
+}
+
+void TFormCfg::SetProgress(int percent) {
+    ui_->ProgressBar->setValue(std::clamp(percent, 0, 100));
+}
+
+void TFormCfg::SetRetryCount(int count) {
+    ui_->ErrCount->setText(QString::number(count));
+}
+
+int TFormCfg::Circuit() const {
+    return ui_->RadioButtonS1->isChecked() ? 1 : 0;
+}
+
+void TFormCfg::SetCircuit(int circuit) {
+    (circuit == 1 ? ui_->RadioButtonS1 : ui_->RadioButtonS0)->setChecked(true);
+}
+
+void TFormCfg::SetServicePagesVisible(bool visible) {
+    QTabWidget* tabs = ui_->PageControl1;
+    for (QWidget* page :
+         {tabs->findChild<QWidget*>("TabSheetEvents"), tabs->findChild<QWidget*>("TabSheetServ"),
+          tabs->findChild<QWidget*>("TabSheetEmu")}) {
+        const int index = tabs->indexOf(page);
+        if (index >= 0) tabs->setTabVisible(index, visible);
+    }
+}
+
+void TFormCfg::SetWriteEnabled(bool enabled) {
+    ui_->WriteCfg->setEnabled(enabled);
+    ui_->ReWriteCfg->setEnabled(enabled);
+    ui_->SpeedButtonSave->setEnabled(enabled);
+}
+
+bool TFormCfg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->ErrCount && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        emit ErrCountClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormCfg::closeEvent(QCloseEvent* event) {
+    emit FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TFormCfg::showEvent(QShowEvent* event) {
+    // Centred on the desktop the first time it is shown.
+    if (!centred_) {
+        centred_ = true;
+        if (QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QMainWindow::showEvent(event);
+}
+
+}  // namespace vir05
