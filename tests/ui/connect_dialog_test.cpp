@@ -126,6 +126,49 @@ class ConnectDialog : public ::testing::Test {
     QStringList ports_{"COM3", "/dev/ttyUSB0"};
 };
 
+// Other parts of the program find these controls by name.
+TEST(ConnectForm, EveryControlByNameWithItsCaption) {
+    TFormConnect d;
+    const struct {
+        const char* name;
+        const char* caption;  // a group's title, a label's or button's text
+    } captions[] = {
+        {"GroupBox1", "Интерфейс"},
+        {"RS", "RS485"},
+        {"TCP", "TCP-IP"},
+        {"Modem", "Модем"},
+        {"GroupBox2", "Сетевой адрес прибора"},
+        {"Label3", "Пин-код"},
+        {"GroupRS", "Настройки интерфейса"},
+        {"Label1", "COM-порт"},
+        {"Button1", "?"},
+        {"Label2", "Скорость обмена"},
+        {"LabelNum", "Номер телефона"},
+        {"GroupTCP", "Настройки интерфейса TCP-IP"},
+        {"Label4", "IP-адрес"},
+        {"Label5", "Порт"},
+        {"ButtonOk", "ОК"},
+        {"ButtonCancel", "Отмена"},
+        {"ShowFull", "ShowFull"},
+    };
+    for (const auto& c : captions) {
+        QWidget* w = Child<QWidget>(d, c.name);
+        const QVariant title = w->property("title");
+        const QString caption = title.isValid() ? title.toString() : w->property("text").toString();
+        EXPECT_EQ(caption.toStdString(), c.caption) << c.name;
+    }
+    for (const char* name : {"_Port", "_BaudRate", "_Num", "_IP_addr", "_IP_port"}) {
+        EXPECT_TRUE(Combo(d, name)->isEditable()) << name;
+        EXPECT_EQ(Combo(d, name)->insertPolicy(), QComboBox::NoInsert) << name;
+    }
+    EXPECT_NO_THROW(Child<QLineEdit>(d, "PinCode"));
+    EXPECT_NO_THROW(Child<QSpinBox>(d, "_NetAddr"));
+    EXPECT_TRUE(Child<QRadioButton>(d, "RS")->isChecked());
+    EXPECT_EQ(Child<QWidget>(d, "RS")->parentWidget(), Child<QWidget>(d, "GroupBox1"));
+    EXPECT_EQ(Child<QWidget>(d, "_Port")->parentWidget(), Child<QWidget>(d, "GroupRS"));
+    EXPECT_EQ(Child<QWidget>(d, "_IP_addr")->parentWidget(), Child<QWidget>(d, "GroupTCP"));
+}
+
 using ConnectSettingsFile = ConnectDialog;
 
 TEST_F(ConnectSettingsFile, DefaultsWithNoFile) {
@@ -439,6 +482,11 @@ TEST_F(ConnectModulSet, NewDialogHoldsTheCommandLineDefaults) {
     EXPECT_EQ(c.num, "");
     EXPECT_EQ(Items(Combo(d, "_Port")).size(), 10u);
     EXPECT_EQ(Items(Combo(d, "_Port")).back(), "COM10");
+    const auto* addrEdit = Child<QSpinBox>(d, "_NetAddr")->findChild<QLineEdit*>();
+    ASSERT_NE(addrEdit, nullptr);
+    EXPECT_EQ(addrEdit->maxLength(), 5);
+    EXPECT_EQ(Child<QSpinBox>(d, "_NetAddr")->maximum(), 255);
+    EXPECT_EQ(d.windowTitle().toStdString(), "Настройки подключения");
     EXPECT_EQ(Items(Combo(d, "_BaudRate")),
               (std::vector<std::string>{"300", "1200", "9600", "38400", "115200"}));
 }
