@@ -1,0 +1,652 @@
+#include "core/protocol/link_engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <thread>
+
+#include "core/protocol/frame.h"
+#include "model/bytes.h"
+#include "model/memory.h"
+
+namespace vir05 {
+
+namespace {
+
+constexpr std::string_view kNoCarrier = "NO CARRIER";
+constexpr std::size_t kCarrierWindow = 12;
+
+const char kTextCancelled[] = "Отменено пользователем";
+const char kTextNoByte[] = "Не пришло ни одного байта";
+const char kTextChecksum[] = "Не сошлась контрольная сумма";
+
+std::string BadHeaderText(std::uint8_t first) {
+    return "Неверный заголовок ответа: " + std::to_string(first) + " вместо 170";
+}
+
+std::string LengthText(std::size_t got, std::size_t expected) {
+    return "Пришло " + std::to_string(got) + " байт вместо " + std::to_string(expected);
+}
+
+// True when the modem's "NO CARRIER" lies within the last 12 bytes before `count`.
+bool CarrierLost(const std::uint8_t* buffer, std::size_t count) {
+    if (count < kCarrierWindow) return false;
+    const std::string_view tail(reinterpret_cast<const char*>(buffer + count - kCarrierWindow),
+                                kCarrierWindow);
+    return tail.find(kNoCarrier) != std::string_view::npos;
+}
+
+std::int64_t FloorToBlock(std::int64_t v) {
+    const std::int64_t b = static_cast<std::int64_t>(kArchiveBlockSize);
+    std::int64_t q = v / b;
+    if (v % b != 0 && v < 0) --q;
+    return q * b;
+}
+
+}  // namespace
+
+void RealSleep(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+LocalTime SystemLocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+#if defined(_WIN32)
+    localtime_s(&tm, &now);
+#else
+    localtime_r(&now, &tm);
+#endif
+    LocalTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.weekday = tm.tm_wday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    return t;
+}
+
+LinkImage LinkImage::Of(MemoryAreas& areas) {
+    return LinkImage{areas.DeviceImage(), areas.ConfigShadow(), &areas.SelectedCircuit};
+}
+
+std::uint32_t ArchivePlan::BlockStart(int k) const {
+    // The write position is an offset in the ring; a controller value beyond it is taken
+    // modulo the ring so that the blocks still lie inside it.
+    const std::int64_t p = archPos % kArchiveRingSize;
+    std::int64_t s = p - static_cast<std::int64_t>(k) * kArchiveBlockSize + stride;
+    if (s < -65536) s = FloorToBlock(s) + 65536 + static_cast<std::int64_t>(kArchiveRingSize);
+    // Blocks that would start before the ring start read from its start; a first block that
+    // would run past the ring end reads the last whole block, so every copy stays in the ring.
+    s = std::clamp<std::int64_t>(s, 0, static_cast<std::int64_t>(kArchiveLastBlockStart));
+    return static_cast<std::uint32_t>(s);
+}
+
+ArchivePlan PlanArchive(std::uint8_t numSystems, std::uint32_t archPos, std::uint16_t softVer,
+                        std::int64_t archiveSlots) {
+    // Only 1 means one circuit; every other value reads as two, as the window shows it.
+    const std::int64_t n = numSystems == 1 ? 1 : 2;
+    std::int64_t total = n * archiveSlots * 16;
+    total = std::min<std::int64_t>(total, kArchiveRingSize);
+    total = std::max<std::int64_t>(total, kArchiveBlockSize);
+    ArchivePlan plan;
+    plan.total = static_cast<std::uint32_t>(total);
+    plan.stride = n == 1 ? 16 : 32;
+    plan.mode = softVer >= kCompressedFromSoftVer ? kModeCompressed : kModePlain;
+    plan.archPos = archPos;
+    return plan;
+}
+
+LinkEngine::LinkEngine(SerialLine& serial, TcpLine& tcp, LinkImage image, LinkTiming timing,
+                       TraceLog* trace, SleepFunction sleep, LocalTimeFunction localTime)
+    : serial_(serial),
+      tcp_(tcp),
+      image_(image),
+      timing_(timing),
+      trace_(trace),
+      sleep_(sleep ? std::move(sleep) : SleepFunction(RealSleep)),
+      localTime_(localTime ? std::move(localTime) : LocalTimeFunction(SystemLocalTime)) {
+    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
+}
+
+void LinkEngine::Pause(int ms) {
+    sleep_(ms);
+}
+
+void LinkEngine::ShowLinkText() {
+    if (showLinkText_) showLinkText_();
+}
+
+void LinkEngine::Fail(int status, std::string text) {
+    req_.ErrorText = std::move(text);
+    req_.Status = status;
+    ++req_.ErrorCount;
+}
+
+void LinkEngine::SetProgress(unsigned value) {
+    req_.Progress->store(static_cast<std::uint8_t>(std::min(value, 100u)));
+}
+
+int LinkEngine::Circuit() const {
+    const int c = image_.SelectedCircuit ? *image_.SelectedCircuit : 0;
+    return c == 1 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The command cycle.
+
+void LinkEngine::RunPass() {
+    req_.Progress->store(0);
+    req_.ErrorCount = 0;
+    // Also taken here so that a pass whose open fails reports the time the open took.
+    req_.StartTime = LinkRequest::Clock::now();
+    if (req_.UseTcp == 0)
+        OpenLink();
+    else
+        ConnectTcp();
+    if (LineOpen()) {
+        if (req_.Phone.empty()) SendText("ATE0Q1\r");
+        req_.StartTime = LinkRequest::Clock::now();
+        RunCommand();
+    }
+    req_.Duration = LinkRequest::Clock::now() - req_.StartTime;
+    if (Cancelled()) {
+        req_.ErrorText = kTextCancelled;
+        req_.Status = link_status::Cancelled;
+    }
+    CloseLink();
+}
+
+void LinkEngine::RunCommand() {
+    const int cmd = req_.Command.load();
+    switch (cmd) {
+        case command::ReadCurrent:
+            ReadCurrent();
+            break;
+        case command::ReadArchive:
+            ReadArchive();
+            break;
+        case command::WriteConfig:
+            WriteConfig();
+            break;
+        case command::SetClock:
+            SetClock();
+            break;
+        case command::WriteSerial:
+            WriteSerial();
+            break;
+        case command::EmulatorStep:
+            EmulatorStep();
+            break;
+        default:
+            if (command::IsService(cmd)) SendServiceCommand();
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transports.
+
+bool LinkEngine::LineOpen() const {
+    return serial_.IsOpen() || tcp_.IsOpen();
+}
+
+int LinkEngine::FailSerialOpen(std::string text) {
+    req_.ErrorText = std::move(text);
+    ShowLinkText();
+    serial_.Close();
+    req_.Status = link_status::NotOpened;
+    req_.PortName.clear();
+    return -2;
+}
+
+int LinkEngine::OpenLink() {
+    if (req_.UseTcp != 0) return ConnectTcp();
+    if (serial_.IsOpen()) serial_.Close();
+    Pause(timing_.beforeSerialOpenMs);
+    switch (serial_.Open(req_.PortName, req_.BaudRate)) {
+        case SerialOpenError::None:
+            break;
+        case SerialOpenError::CannotOpen:
+            return FailSerialOpen("Невозможно открыть " + req_.PortName);
+        case SerialOpenError::CannotFillState:
+            return FailSerialOpen("Ошибка чтения параметров порта");
+        case SerialOpenError::CannotApplyState:
+            return FailSerialOpen("Ошибка записи параметров порта");
+        case SerialOpenError::CannotSetTimeouts:
+            return FailSerialOpen("Ошибка задания тайм-аутов");
+    }
+    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
+    if (req_.Phone.empty()) {
+        serial_.Purge();
+        return 0;
+    }
+
+    // The modem script: reset, dial, wait for "CONNECT"; four attempts.
+    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksModemReset);
+    serial_.SetRts(true);
+    serial_.SetDtr(true);
+    std::uint8_t* buf = req_.RxBuffer.data();
+    const std::size_t cap = req_.RxBuffer.size();
+    for (int attempt = 1;; ++attempt) {
+        bool failed = false;
+        Pause(timing_.beforeModemResetMs);
+        SendText("ATZH0E0&D2\r");
+        std::size_t count = 0;
+        ReceiveReply(buf, cap, count, 1000,
+                     static_cast<std::uint32_t>(timing_.modemResetAnswerTicks), 0);
+        if (count == 0) {
+            req_.ErrorText = "Модем не отвечает";
+            failed = true;
+        }
+        SendText("ATD" + req_.Phone + "\r");
+        req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksDial);
+        count = 0;
+        ReceiveReply(buf, cap, count, 100, static_cast<std::uint32_t>(timing_.modemDialAnswerTicks),
+                     0);
+        const std::string answer(reinterpret_cast<const char*>(buf), count);
+        if (count > 0 && answer.find("CONNECT") != std::string::npos) {
+            SetProgress(req_.Progress->load() + 5u);
+        } else {
+            req_.ErrorText = count > 0 ? "Модем ответил :" + answer : "Попытка дозвона неудачна";
+            failed = true;
+        }
+        if (!failed) break;
+        if (attempt == kModemAttempts) return FailSerialOpen(req_.ErrorText);
+    }
+    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksConnected);
+    serial_.Purge();
+    return 0;
+}
+
+int LinkEngine::ConnectTcp() {
+    // A socket left from an earlier connection (a reconnect after a carrier loss) is closed
+    // rather than forgotten.
+    if (tcp_.IsOpen()) tcp_.Close();
+    const char* text = nullptr;
+    switch (tcp_.Connect(req_.Host, static_cast<std::uint16_t>(req_.TcpPort & 0xFFFF))) {
+        case TcpConnectError::None:
+            return 0;
+        case TcpConnectError::LibraryInit:
+            text = "Ошибка инициализации библиотеки Winsock";
+            break;
+        case TcpConnectError::Socket:
+            text = "Невозможно создание сокета";
+            break;
+        case TcpConnectError::Resolve:
+            text = "Невозможно получить адрес сервера";
+            break;
+        case TcpConnectError::Connect:
+            text = "Невозможно установить соединение";
+            break;
+    }
+    tcp_.Close();
+    req_.ErrorText = text;
+    req_.Status = link_status::NotOpened;
+    return -1;
+}
+
+void LinkEngine::CloseLink() {
+    if (req_.UseTcp != 0) {
+        tcp_.Close();
+        return;
+    }
+    serial_.SetRts(false);
+    serial_.SetDtr(false);
+    if (!req_.Phone.empty()) {
+        Pause(timing_.hangupPauseMs);
+        SendText("+++");
+        Pause(timing_.hangupPauseMs);
+        SendText("ATH\r");
+    }
+    serial_.Close();
+    req_.PortName.clear();
+    req_.Phone.clear();
+}
+
+void LinkEngine::SendText(const std::string& text) {
+    SendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+void LinkEngine::SendBytes(const std::uint8_t* bytes, std::size_t count) {
+    if (req_.UseTcp != 0) {
+        if (tcp_.IsOpen()) {
+            Pause(timing_.beforeTcpSendMs);
+            const int sent = tcp_.Send(bytes, count);
+            const std::size_t done =
+                sent > 0 ? std::min(static_cast<std::size_t>(sent), count) : std::size_t{0};
+            if (done < count) {
+                // Send what did not go, once; what went already must not be repeated, or the
+                // controller would see a broken frame.
+                Pause(timing_.beforeTcpSendMs);
+                tcp_.Send(bytes + done, count - done);
+            }
+        }
+    } else if (serial_.IsOpen()) {
+        serial_.Write(bytes, count);
+    }
+    if (trace_)
+        for (std::size_t i = 0; i < count; ++i)
+            trace_->Sent(bytes[i]);
+}
+
+int LinkEngine::ReadByte(std::uint8_t* buffer, std::size_t count) {
+    int n = 0;
+    if (req_.UseTcp != 0) {
+        if (!tcp_.IsOpen()) return 0;
+        const auto waiting = tcp_.BytesWaiting();
+        if (!waiting || *waiting == 0) return 0;
+        n = tcp_.Receive(buffer, count);
+    } else {
+        if (!serial_.IsOpen()) return 0;
+        n = serial_.Read(buffer, count);
+    }
+    if (n <= 0) return 0;
+    if (trace_)
+        for (int i = 0; i < n; ++i)
+            trace_->Received(buffer[i]);
+    return n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frames.
+
+void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::size_t& count,
+                              std::size_t wanted, std::uint32_t firstWait,
+                              std::size_t progressTotal) {
+    const std::int32_t command = req_.Command.load();
+    if (command == 0) return;
+    // The buffer keeps room for the decoder's overrun and the spare zero byte past `wanted`.
+    wanted = std::min(wanted, capacity - kRxBufferSlack);
+    const std::uint64_t w = firstWait;
+    std::uint64_t idle = 0;
+    while (LineOpen() && req_.Command.load() == command && count < wanted) {
+        std::uint8_t b = 0;
+        if (ReadByte(&b, 1) > 0) {
+            if (req_.Unpack)
+                UnpackByte(req_.UnpackState, b, count, buffer);
+            else
+                buffer[count++] = b;
+            buffer[count] = 0;
+            idle = w + 1;
+            if (progressTotal != 0) {
+                const std::size_t p = count * 100 / progressTotal;
+                if (p < 100) req_.Progress->store(static_cast<std::uint8_t>(p));
+            }
+            continue;
+        }
+        if (req_.SkipWait.load() != 0 || CarrierLost(buffer, count) || idle == w ||
+            idle >= w + req_.ReplyTicks)
+            break;
+        ++idle;
+        Pause(timing_.tickMs);
+        if (idle == 1) count = 0;  // nothing at the first poll: the reply starts at 0
+    }
+    req_.SkipWait = 0;
+    if (req_.Command.load() != 0 && trace_)
+        trace_->ReceiveStep(count, wanted, FrameChecksum(buffer, count));
+}
+
+std::size_t LinkEngine::Drain() {
+    std::size_t count = 0;
+    ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, kArchiveRingSize, 0, 0);
+    return count;
+}
+
+bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength,
+                              std::size_t replyLength, bool watchCarrier, bool lastAttempt) {
+    std::uint8_t* buf = req_.RxBuffer.data();
+    const std::size_t cap = req_.RxBuffer.size();
+    Drain();
+    SendBytes(frame, frameLength);
+    std::size_t count = 0;
+    ReceiveReply(buf, cap, count, 1, req_.ReplyTicks, replyLength);
+    if (count == 0) {
+        Fail(link_status::NoReply, kTextNoByte);
+        return false;
+    }
+    if (buf[0] != kReplyStart) {
+        Fail(link_status::BadImageHeader, BadHeaderText(buf[0]));
+        return false;
+    }
+    ReceiveReply(buf, cap, count, replyLength, 0, replyLength);
+    if (Cancelled()) return false;
+    if (watchCarrier && CarrierLost(buf, count)) {
+        // The modem lost the line in the middle of the reply: wait for it to settle and dial
+        // again before the next attempt.
+        Pause(timing_.noCarrierPauseMs);
+        req_.Status = link_status::NoReply;
+        if (!lastAttempt) OpenLink();
+        return false;
+    }
+    if (count != replyLength) {
+        Fail(link_status::NoReply, LengthText(count, replyLength));
+        return false;
+    }
+    if (!FrameValid(buf, replyLength)) {
+        Fail(link_status::Checksum, kTextChecksum);
+        return false;
+    }
+    return true;
+}
+
+bool LinkEngine::WriteBlock(int address, std::size_t n) {
+    if (address < 0 || n == 0 || n > 253 || static_cast<std::size_t>(address) + n > kImageSize)
+        return false;
+    std::uint8_t* buf = work_.data();
+    const std::size_t length =
+        BuildWriteFrame(buf, static_cast<std::uint8_t>(req_.NetAddr),
+                        static_cast<std::uint16_t>(address), image_.DeviceImage + address, n);
+    SendBytes(buf, length);
+    std::size_t count = 0;
+    ReceiveReply(buf, work_.size(), count, kReplyOverhead, req_.ReplyTicks, 0);
+    if (count != kReplyOverhead || !FrameValid(buf, kReplyOverhead)) return false;
+    ShowLinkText();
+    return true;
+}
+
+void LinkEngine::DrainRest() {
+    std::size_t count = 0;
+    do {
+        count = 0;
+        ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, 1, req_.ReplyTicks / 4, 0);
+    } while (count > 0);
+}
+
+bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bool lastAttempt) {
+    std::uint8_t* buf = req_.RxBuffer.data();
+    const std::size_t cap = req_.RxBuffer.size();
+    const std::size_t s = std::min<std::size_t>(start, kArchiveLastBlockStart);
+    std::uint8_t frame[kArchiveFrameSize];
+    const std::size_t length =
+        BuildArchiveFrame(frame, static_cast<std::uint8_t>(req_.NetAddr), mode,
+                          static_cast<std::uint32_t>(s), kArchiveBlockSize);
+    SendBytes(frame, length);
+    std::size_t count = 0;
+    ReceiveReply(buf, cap, count, 1, req_.ReplyTicks, 0);
+    if (count == 0) {
+        Fail(link_status::NoReply, kTextNoByte);
+        return false;
+    }
+    buf[s] = buf[0];
+    count = s + 1;
+    ReceiveReply(buf, cap, count, s + kReplyHeaderSize, req_.ReplyTicks, 0);
+    if (mode == kModeCompressed) {
+        req_.Unpack = true;
+        req_.UnpackState.Reset();
+    }
+    ReceiveReply(buf, cap, count, s + kArchiveBlockSize + kReplyHeaderSize, req_.ReplyTicks, 0);
+    req_.Unpack = false;
+    ReceiveReply(buf, cap, count, s + kArchiveBlockSize + kReplyOverhead, req_.ReplyTicks, 0);
+    if (Cancelled()) return false;
+    if (CarrierLost(buf, count)) {
+        req_.Status = link_status::NoReply;
+        if (!lastAttempt) OpenLink();
+        return false;
+    }
+    if (buf[0] != kReplyStart) {
+        Fail(link_status::BadArchiveHeader, BadHeaderText(buf[0]));
+        DrainRest();
+        return false;
+    }
+    if (count != s + kArchiveBlockSize + kReplyOverhead) {
+        const std::size_t got = count >= s ? count - s : count;
+        DrainRest();
+        Fail(link_status::NoReply, LengthText(got, kArchiveBlockSize + kReplyOverhead));
+        return false;
+    }
+    if (!FrameValid(buf + s, kArchiveBlockSize + kReplyOverhead)) {
+        Fail(link_status::Checksum, kTextChecksum);
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands.
+
+bool LinkEngine::ReadCurrent() {
+    std::uint8_t frame[kReadFrameSize];
+    const std::size_t length = BuildReadImageFrame(frame, static_cast<std::uint8_t>(req_.NetAddr));
+    bool ok = false;
+    for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
+        ok = ReadExchange(frame, length, kImageReplyLength, true, attempt == kReadAttempts);
+        ShowLinkText();
+        if (Cancelled() || ok || attempt == kReadAttempts) break;
+        req_.Status = 0;
+    }
+    if (ok && req_.Destination) {
+        // Cleared up to the end of the archive ring's place, so that parts of the ring an
+        // archive read does not reach hold zeros rather than an earlier reading.
+        std::memset(req_.Destination, 0, kReceiveClearedSize);
+        std::memcpy(req_.Destination, req_.RxBuffer.data(), kImageReplyLength);
+    }
+    return ok;
+}
+
+void LinkEngine::ReadArchive() {
+    if (!ReadCurrent()) return;
+    if (req_.Command.load() != command::ReadArchive) return;
+    // The image just read is also in RxBuffer (six header bytes first); reading it there works
+    // without a destination too.
+    const std::uint8_t* image = req_.RxBuffer.data() + kReplyHeaderSize;
+    const ArchivePlan plan = PlanArchive(U8(image, addr::NumSystems), U32(image, addr::ArchPos),
+                                         U16(image, addr::SoftVer), req_.ArchiveSlots.load());
+    Drain();
+    int blocksRead = 0;
+    for (int k = 1; k <= plan.Blocks(); ++k) {
+        const std::uint32_t s = plan.BlockStart(k);
+        bool ok = false;
+        for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
+            ok = ArchiveBlockExchange(s, plan.mode, attempt == kReadAttempts);
+            ShowLinkText();
+            if (Cancelled() || ok || attempt == kReadAttempts) break;
+            req_.Status = 0;
+        }
+        if (ok) {
+            if (req_.Destination) {
+                SetProgress(static_cast<unsigned>(static_cast<std::uint64_t>(k) *
+                                                  kArchiveBlockSize * 100 / plan.total));
+                std::memcpy(req_.Destination + kReceiveArchiveOffset + s,
+                            req_.RxBuffer.data() + s + kReplyHeaderSize, kArchiveBlockSize);
+            }
+            ++blocksRead;
+        }
+        if (req_.Status.load() != 0 || Cancelled()) break;
+    }
+    if (blocksRead > 0 && Cancelled()) {
+        // Stopped by the user during the archive: what was read is kept as a success.
+        req_.Status = 0;
+        req_.Command = command::ReadArchive;
+    }
+}
+
+void LinkEngine::WriteConfig() {
+    const std::uint8_t* image = image_.DeviceImage;
+    const std::uint8_t* shadow = image_.ConfigShadow;
+    const int length = addr::ConfigLength;
+    for (int w = 0; w < length; w += kConfigWindow) {
+        if (Cancelled()) break;
+        const int base = addr::ConfigStart + w;
+        const int size = std::min(kConfigWindow, length - w);
+        int first = -1;
+        int last = -1;
+        for (int i = 0; i < size; ++i) {
+            if (req_.RewriteAll != 0 || image[base + i] != shadow[base + i]) {
+                if (first < 0) first = i;
+                last = i;
+            }
+        }
+        if (first >= 0 && !WriteBlock(base + first, static_cast<std::size_t>(last - first + 1)))
+            Fail(link_status::NotAcknowledged, "Ошибка записи конфигурации!");
+        SetProgress(static_cast<unsigned>(w * 100 / length));
+    }
+    SetProgress(100);
+}
+
+void LinkEngine::SetClock() {
+    const LocalTime t = localTime_();
+    std::uint8_t* image = image_.DeviceImage;
+    const int yy = ((t.year % 100) + 100) % 100;
+    image[addr::ClockSec] = ToBcd(t.second);
+    image[addr::ClockMin] = ToBcd(t.minute);
+    image[addr::ClockHour] = ToBcd(t.hour);
+    image[addr::ClockDay] = ToBcd(t.day);
+    image[addr::ClockMonth] = ToBcd(t.month);
+    image[addr::ClockYear] = ToBcd(yy);
+    image[addr::ClockWeekday] = static_cast<std::uint8_t>(t.weekday);  // 0 = Sunday
+    if (!WriteBlock(addr::ClockSec, 8)) {
+        Fail(link_status::NotAcknowledged, "Ошибка записи времени!");
+        return;
+    }
+    SetProgress(100);
+    ShowLinkText();
+}
+
+void LinkEngine::WriteSerial() {
+    if (!WriteBlock(addr::DevNumber, 4)) {
+        Fail(link_status::NotAcknowledged, "Ошибка записи серийного номера!");
+        return;
+    }
+    SetProgress(100);
+}
+
+void LinkEngine::EmulatorStep() {
+    const int c = Circuit();
+    if (!WriteBlock(CircuitField(c, rec::T11), 2) || !WriteBlock(addr::EmulationFlag, 1)) {
+        Fail(link_status::NotAcknowledged, "Ошибка записи!");
+        return;
+    }
+    std::uint8_t frame[kReadFrameSize];
+    constexpr std::uint16_t kCount = 5;  // RegAccum (4 bytes) and RegStep (1 byte)
+    const std::size_t length =
+        BuildReadMemoryFrame(frame, static_cast<std::uint8_t>(req_.NetAddr),
+                             static_cast<std::uint32_t>(CircuitField(c, rec::RegAccum)), kCount);
+    if (!ReadExchange(frame, length, kCount + kReplyOverhead)) return;
+    if (req_.Destination)
+        std::memcpy(req_.Destination, req_.RxBuffer.data() + kReplyHeaderSize, kCount + 1);
+    SetProgress(100);
+}
+
+void LinkEngine::SendServiceCommand() {
+    const int cmd = req_.Command.load();
+    std::uint8_t* image = image_.DeviceImage;
+    image[addr::ServiceCommand] = static_cast<std::uint8_t>(cmd - 7);
+    const bool ok = WriteBlock(addr::ServiceCommand, 1);
+    image[addr::ServiceCommand] = 0;
+    if (!ok) {
+        Fail(link_status::NotAcknowledged, "Ошибка выполнения команды");
+        return;
+    }
+    req_.Progress->store(0);
+    // Completes as a read of current values; a cancel that came meanwhile stays a cancel.
+    std::int32_t expected = cmd;
+    if (!req_.Command.compare_exchange_strong(expected, command::ReadCurrent)) return;
+    ReadCurrent();
+}
+
+}  // namespace vir05

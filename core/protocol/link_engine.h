@@ -1,0 +1,153 @@
+// The link engine: one command pass of the link thread over a serial line or a TCP line.
+//
+// A pass opens the transport chosen by the request (COM port, modem dial, or TCP connect), sends
+// "ATE0Q1\r" when there is no modem, carries out the command, notes the duration, turns a
+// cancelled command into status -1 and closes the transport. The thread that runs passes, parks
+// between them and serves the caption step lives with the program; this class is free of any
+// toolkit so that the whole protocol runs against in-memory lines in tests.
+//
+// Time is counted in ticks: an empty poll of the line followed by a pause of `tickMs`. Every
+// pause goes through the injected sleep function and every length comes from LinkTiming.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/protocol/link_request.h"
+#include "core/protocol/timing.h"
+#include "core/protocol/trace.h"
+#include "core/protocol/transport.h"
+
+namespace vir05 {
+
+struct MemoryAreas;
+
+// The computer's local time as the clock write sends it.
+struct LocalTime {
+    int year = 2000;  // four digits
+    int month = 1;    // 1..12
+    int day = 1;      // 1..31
+    int weekday = 0;  // 0 = Sunday .. 6 = Saturday
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+using SleepFunction = std::function<void(int ms)>;
+using LocalTimeFunction = std::function<LocalTime()>;
+
+void RealSleep(int ms);
+LocalTime SystemLocalTime();
+
+// The image bytes that the commands send and compare, and the circuit they address.
+struct LinkImage {
+    std::uint8_t* DeviceImage = nullptr;         // 1955 bytes
+    const std::uint8_t* ConfigShadow = nullptr;  // 1955 bytes
+    const int* SelectedCircuit = nullptr;        // 0 or 1; read when a command runs
+
+    static LinkImage Of(MemoryAreas& areas);
+};
+
+inline constexpr std::size_t kImageReplyLength = 1962;  // 1955 data bytes + header + checksum
+inline constexpr std::size_t kArchiveBlockSize = 32768;
+inline constexpr std::size_t kArchiveRingSize = 131072;
+inline constexpr std::size_t kArchiveLastBlockStart = kArchiveRingSize - kArchiveBlockSize;
+inline constexpr std::size_t kReceiveClearedSize = 4096 + kArchiveRingSize;
+inline constexpr int kReadAttempts = 5;
+inline constexpr int kModemAttempts = 4;
+inline constexpr int kConfigWindow = 17;
+inline constexpr std::uint16_t kCompressedFromSoftVer = 107;
+inline constexpr std::size_t kWorkBufferSize = 512;
+
+// What an archive read fetches, from the image just read.
+struct ArchivePlan {
+    std::uint32_t total = 0;   // bytes, a multiple of the block: 32768 .. 131072
+    std::uint32_t stride = 0;  // record stride, 16 or 32
+    std::uint8_t mode = 0;     // 0x0C plain or 0x0F compressed
+    std::uint32_t archPos = 0;
+
+    int Blocks() const { return static_cast<int>(total / kArchiveBlockSize); }
+    // Ring offset of block k (1-based): the blocks go backwards from the write position, the
+    // first ending `stride` bytes after it.
+    std::uint32_t BlockStart(int k) const;
+};
+ArchivePlan PlanArchive(std::uint8_t numSystems, std::uint32_t archPos, std::uint16_t softVer,
+                        std::int64_t archiveSlots);
+
+class LinkEngine {
+  public:
+    LinkEngine(SerialLine& serial, TcpLine& tcp, LinkImage image,
+               LinkTiming timing = LinkTiming::Default(), TraceLog* trace = nullptr,
+               SleepFunction sleep = {}, LocalTimeFunction localTime = {});
+    LinkEngine(const LinkEngine&) = delete;
+    LinkEngine& operator=(const LinkEngine&) = delete;
+
+    LinkRequest& Request() { return req_; }
+    const LinkRequest& Request() const { return req_; }
+    const LinkTiming& Timing() const { return timing_; }
+
+    // Runs on the user-interface thread while the link waits: the caption becomes ErrorText.
+    void SetShowLinkText(std::function<void()> show) { showLinkText_ = std::move(show); }
+
+    // One command: progress and retry count cleared, open, "ATE0Q1\r" without a modem, the
+    // command, duration, cancel verdict, close.
+    void RunPass();
+
+    // Transports. OpenLink: 0 or -2 (TCP: ConnectTcp's result). ConnectTcp: 0 or -1.
+    int OpenLink();
+    int ConnectTcp();
+    void CloseLink();
+    bool LineOpen() const;
+    void SendBytes(const std::uint8_t* bytes, std::size_t count);
+    void SendText(const std::string& text);
+    int ReadByte(std::uint8_t* buffer, std::size_t count);
+
+    // The receive loop. `count` is where the next byte goes; `capacity` is the buffer size
+    // including its slack. `firstWait` ticks for the first byte (0: none); once bytes come, gaps
+    // of up to ReplyTicks - 1 ticks pass. `progressTotal` 0: no progress.
+    void ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::size_t& count,
+                      std::size_t wanted, std::uint32_t firstWait, std::size_t progressTotal);
+    std::size_t Drain();  // returns the count left in RxBuffer
+
+    // Frame exchanges. The read exchange leaves the reply in RxBuffer; with `watchCarrier` a
+    // modem's "NO CARRIER" in it pauses, fails with status 1 and, unless `lastAttempt`, reopens.
+    bool ReadExchange(const std::uint8_t* frame, std::size_t frameLength, std::size_t replyLength,
+                      bool watchCarrier = false, bool lastAttempt = true);
+    bool WriteBlock(int address, std::size_t n);
+    bool ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bool lastAttempt);
+
+    // Commands.
+    bool ReadCurrent();
+    void ReadArchive();
+    void WriteConfig();
+    void SetClock();
+    void WriteSerial();
+    void EmulatorStep();
+    void SendServiceCommand();
+
+  private:
+    void RunCommand();
+    void ShowLinkText();
+    void Fail(int status, std::string text);
+    void SetProgress(unsigned value);
+    void Pause(int ms);
+    bool Cancelled() const { return req_.Command.load() == 0; }
+    int FailSerialOpen(std::string text);
+    void DrainRest();
+    int Circuit() const;
+
+    SerialLine& serial_;
+    TcpLine& tcp_;
+    LinkImage image_;
+    LinkTiming timing_;
+    TraceLog* trace_;
+    SleepFunction sleep_;
+    LocalTimeFunction localTime_;
+    std::function<void()> showLinkText_;
+    LinkRequest req_;
+    std::array<std::uint8_t, kWorkBufferSize + kRxBufferSlack> work_{};
+};
+
+}  // namespace vir05

@@ -1,0 +1,63 @@
+#include "core/protocol/trace.h"
+
+namespace vir05 {
+
+namespace {
+const char kHex[] = "0123456789ABCDEF";
+
+std::string Hex2(std::uint8_t b) {
+    return std::string{kHex[b >> 4], kHex[b & 0x0F]};
+}
+
+// "<decimal>  <hex>  <character when above 32>"
+std::string ByteFields(std::uint8_t b) {
+    std::string s = std::to_string(b) + "  " + Hex2(b) + "  ";
+    if (b > 32) s += static_cast<char>(b);
+    return s;
+}
+}  // namespace
+
+TraceLog::TraceLog(const std::string& path) {
+    if (path.empty()) return;
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) return;
+    std::fputs("start", file_);
+    std::fflush(file_);
+}
+
+TraceLog::~TraceLog() {
+    if (file_) std::fclose(file_);
+}
+
+std::string TraceLog::SentLine(std::uint8_t b) {
+    return " out        " + ByteFields(b);
+}
+
+std::string TraceLog::ReceivedLine(std::uint8_t b) {
+    return " i   " + ByteFields(b);
+}
+
+std::string TraceLog::ReceiveStepLine(std::size_t count, std::size_t wanted,
+                                      std::uint8_t checksum) {
+    return std::to_string(count) + " " + std::to_string(wanted) + " CSUM=" + Hex2(checksum);
+}
+
+void TraceLog::Sent(std::uint8_t b) {
+    if (file_) WriteLine(SentLine(b));
+}
+
+void TraceLog::Received(std::uint8_t b) {
+    if (file_) WriteLine(ReceivedLine(b));
+}
+
+void TraceLog::ReceiveStep(std::size_t count, std::size_t wanted, std::uint8_t checksum) {
+    if (file_) WriteLine(ReceiveStepLine(count, wanted, checksum));
+}
+
+void TraceLog::WriteLine(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::fputs("\r\n", file_);
+    std::fflush(file_);
+}
+
+}  // namespace vir05

@@ -1,0 +1,44 @@
+// The byte trace of the link ("test.txt" in the working directory).
+//
+// Created empty with the five characters "start" and no line end, so that the first traced line
+// continues it. Then one line per byte sent, one per byte received, and one after every receive
+// step: the count in the buffer, the count wanted and the checksum of the buffer so far. Lines
+// end with CR LF and are flushed at once, so the trace is complete even if the program dies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vir05 {
+
+class TraceLog {
+  public:
+    // Opens (and empties) `path`; an empty path gives a trace that writes nothing.
+    explicit TraceLog(const std::string& path);
+    ~TraceLog();
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    bool Enabled() const { return file_ != nullptr; }
+
+    // " out        85  55  U"
+    void Sent(std::uint8_t b);
+    // " i   13  0D  "
+    void Received(std::uint8_t b);
+    // "1962 1962 CSUM=00": count, wanted, one's complement of the sum of bytes 0..count-1.
+    void ReceiveStep(std::size_t count, std::size_t wanted, std::uint8_t checksum);
+
+    // The texts of the lines, without the line end.
+    static std::string SentLine(std::uint8_t b);
+    static std::string ReceivedLine(std::uint8_t b);
+    static std::string ReceiveStepLine(std::size_t count, std::size_t wanted,
+                                       std::uint8_t checksum);
+
+  private:
+    void WriteLine(const std::string& text);
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace vir05

@@ -1,0 +1,413 @@
+// In-memory lines and a scripted controller for the link engine tests.
+//
+// A line holds the bytes waiting to be read as a queue in which an empty entry is one empty poll
+// (a read that times out), so that gaps between reply bytes are counted in ticks exactly and no
+// test depends on the clock. The controller answers whole frames written to the line by putting
+// its reply into the same queue; a hook may spoil a reply before it is queued.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/protocol/frame.h"
+#include "core/protocol/link_engine.h"
+#include "core/protocol/transport.h"
+#include "model/bytes.h"
+#include "model/layout.h"
+#include "model/memory.h"
+
+namespace vir05::test {
+
+using Bytes = std::vector<std::uint8_t>;
+// What a line delivers: a byte, or nullopt for one empty poll.
+using RxItem = std::optional<std::uint8_t>;
+using RxStream = std::vector<RxItem>;
+
+inline Bytes FromText(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+inline RxStream Stream(const Bytes& b) {
+    return RxStream(b.begin(), b.end());
+}
+inline void AppendSilence(RxStream& s, int polls) {
+    s.insert(s.end(), static_cast<std::size_t>(polls), std::nullopt);
+}
+
+class ByteQueue {
+  public:
+    std::deque<RxItem> in;
+    Bytes out;  // every byte written, in order
+    // Called with each block written (a responder: controller or modem).
+    std::function<void(const std::uint8_t*, std::size_t)> onWrite;
+    // Called at every empty poll with the number of empty polls so far.
+    std::function<void(int)> onEmptyPoll;
+    int emptyPolls = 0;
+
+    void Push(const Bytes& b) { in.insert(in.end(), b.begin(), b.end()); }
+    void Push(const RxStream& s) { in.insert(in.end(), s.begin(), s.end()); }
+    void PushSilence(int polls) { in.insert(in.end(), static_cast<std::size_t>(polls), RxItem{}); }
+
+    void Written(const std::uint8_t* data, std::size_t n) {
+        out.insert(out.end(), data, data + n);
+        if (onWrite) onWrite(data, n);
+    }
+    // One poll: a byte, or nullopt when the line is empty or holds a gap here.
+    RxItem Poll() {
+        RxItem v;
+        if (!in.empty()) {
+            v = in.front();
+            in.pop_front();
+        }
+        if (!v) EmptyPoll();
+        return v;
+    }
+    // Number of bytes before the next gap (counted up to 64), without taking any.
+    std::size_t Ready() const {
+        std::size_t n = 0;
+        while (n < in.size() && n < 64 && in[n])
+            ++n;
+        return n;
+    }
+    void EmptyPoll() {
+        ++emptyPolls;
+        if (onEmptyPoll) onEmptyPoll(emptyPolls);
+    }
+};
+
+class FakeSerialLine : public SerialLine {
+  public:
+    ByteQueue line;
+    SerialOpenError openResult = SerialOpenError::None;
+    bool open = false;
+    std::vector<std::string> events;  // "open COM3 19200", "purge", "dtr 1", "rts 0", "close"
+
+    SerialOpenError Open(const std::string& portName, std::uint32_t baudRate) override {
+        events.push_back("open " + portName + " " + std::to_string(baudRate));
+        open = openResult == SerialOpenError::None;
+        return openResult;
+    }
+    bool IsOpen() const override { return open; }
+    void Purge() override { events.push_back("purge"); }
+    void SetDtr(bool on) override { events.push_back(on ? "dtr 1" : "dtr 0"); }
+    void SetRts(bool on) override { events.push_back(on ? "rts 1" : "rts 0"); }
+    int Write(const std::uint8_t* data, std::size_t count) override {
+        line.Written(data, count);
+        return static_cast<int>(count);
+    }
+    int Read(std::uint8_t* buffer, std::size_t count) override {
+        if (count == 0) return 0;
+        const RxItem v = line.Poll();
+        if (!v) return 0;
+        buffer[0] = *v;
+        return 1;
+    }
+    void Close() override {
+        if (open) events.push_back("close");
+        open = false;
+    }
+};
+
+class FakeTcpLine : public TcpLine {
+  public:
+    ByteQueue line;
+    TcpConnectError connectResult = TcpConnectError::None;
+    bool open = false;
+    std::vector<std::string> connects;  // "host:port" of every attempt
+    // The most bytes each successive Send call takes (-1: the call fails); later calls take all.
+    std::vector<int> sendLimits;
+    std::vector<Bytes> sendCalls;  // what each Send call was given
+    int closes = 0;
+
+    TcpConnectError Connect(const std::string& host, std::uint16_t port) override {
+        connects.push_back(host + ":" + std::to_string(port));
+        open = connectResult == TcpConnectError::None;
+        return connectResult;
+    }
+    bool IsOpen() const override { return open; }
+    int Send(const std::uint8_t* data, std::size_t count) override {
+        sendCalls.emplace_back(data, data + count);
+        int take = static_cast<int>(count);
+        if (!sendLimits.empty()) {
+            take = sendLimits.front();
+            sendLimits.erase(sendLimits.begin());
+            if (take < 0) return -1;
+            take = std::min(take, static_cast<int>(count));
+        }
+        line.Written(data, static_cast<std::size_t>(take));
+        return take;
+    }
+    std::optional<std::size_t> BytesWaiting() override {
+        const std::size_t n = line.Ready();
+        if (n == 0) line.Poll();  // an empty poll, or the gap entry taken
+        return n;
+    }
+    int Receive(std::uint8_t* buffer, std::size_t count) override {
+        int n = 0;
+        while (static_cast<std::size_t>(n) < count && !line.in.empty() && line.in.front()) {
+            buffer[n++] = *line.in.front();
+            line.in.pop_front();
+        }
+        return n;
+    }
+    void Close() override {
+        if (open) ++closes;
+        open = false;
+    }
+};
+
+// Compressed form of an archive block as the engine's decoder reads it: the first 32 bytes
+// plain, then per byte a 0 bit (repeat of the byte 32 back) or a 1 bit and 8 literal bits,
+// lowest bit first. A trailing 1 bit ends the last byte without further output.
+inline Bytes CompressForTest(const std::uint8_t* data, std::size_t n) {
+    Bytes out(data, data + std::min<std::size_t>(n, 32));
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](unsigned bit) {
+        acc |= (bit & 1u) << bits;
+        if (++bits == 8) {
+            out.push_back(static_cast<std::uint8_t>(acc));
+            acc = 0;
+            bits = 0;
+        }
+    };
+    for (std::size_t i = 32; i < n; ++i) {
+        if (data[i] == data[i - 32]) {
+            put(0);
+        } else {
+            put(1);
+            for (int k = 0; k < 8; ++k)
+                put(static_cast<unsigned>(data[i] >> k));
+        }
+    }
+    if (bits != 0) {
+        put(1);
+        while (bits != 0)
+            put(0);
+    }
+    return out;
+}
+
+// A controller behind a line: answers image reads, memory reads and writes and archive reads
+// addressed to `netAddr`; ignores anything else (garbage, other addresses, bad checksums).
+class FakeController {
+  public:
+    std::array<std::uint8_t, kImageSize> image{};
+    std::vector<std::uint8_t> archive = std::vector<std::uint8_t>(kArchiveSize);
+    std::uint8_t netAddr = 1;
+    std::vector<Bytes> frames;  // every valid frame addressed here, in order
+    // Spoils reply number `index` (0-based, counting every reply) before it is queued.
+    std::function<void(RxStream& reply, int index, const Bytes& frame)> tamper;
+    int replies = 0;
+
+    void Attach(ByteQueue& q) {
+        q.onWrite = [this, &q](const std::uint8_t* d, std::size_t n) { Feed(q, d, n); };
+    }
+
+    void Feed(ByteQueue& q, const std::uint8_t* d, std::size_t n) {
+        pending_.insert(pending_.end(), d, d + n);
+        for (;;) {
+            auto start = std::find(pending_.begin(), pending_.end(), kFrameStart);
+            pending_.erase(pending_.begin(), start);
+            if (pending_.size() < 6) return;
+            const std::size_t len = 6u + pending_[5] + 1u;
+            if (pending_.size() < len) return;
+            const Bytes frame(pending_.begin(), pending_.begin() + static_cast<long>(len));
+            if (!FrameValid(frame.data(), len) || frame[1] != netAddr ||
+                frame[2] != static_cast<std::uint8_t>(~netAddr)) {
+                pending_.erase(pending_.begin());  // resynchronise on the next 0x55
+                continue;
+            }
+            pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(len));
+            frames.push_back(frame);
+            Answer(q, frame);
+        }
+    }
+
+    static std::uint32_t Be(const Bytes& f, std::size_t at, int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | f[at + static_cast<std::size_t>(i)];
+        return v;
+    }
+
+  private:
+    void Answer(ByteQueue& q, const Bytes& f) {
+        const std::uint8_t mode = f[3];
+        const std::uint8_t op = f[4];
+        Bytes header = {kReplyStart, f[1], f[2], mode, op, 0x00};
+        Bytes plain;  // decoded data, covered by the checksum
+        Bytes wire;   // data as sent
+        if (op == kOpWrite) {
+            const std::uint32_t a = Be(f, 6, 2);
+            for (std::size_t i = 8; i + 1 < f.size(); ++i)
+                if (a + (i - 8) < kImageSize) image[a + (i - 8)] = f[i];
+        } else if (op == kOpRead) {
+            const std::uint32_t a = Be(f, 6, 4);
+            const std::uint32_t c = Be(f, 10, 2);
+            for (std::uint32_t i = 0; i < c; ++i)
+                plain.push_back(a + i < kImageSize ? image[a + i] : 0);
+            wire = plain;
+        } else if (op == kOpArchive) {
+            const std::uint32_t s = Be(f, 6, 4);
+            const std::uint32_t c = Be(f, 10, 4);
+            for (std::uint32_t i = 0; i < c; ++i)
+                plain.push_back(archive[(s + i) % kArchiveSize]);
+            wire = mode == kModeCompressed ? CompressForTest(plain.data(), plain.size()) : plain;
+        } else {
+            return;
+        }
+        Bytes checked = header;
+        checked.insert(checked.end(), plain.begin(), plain.end());
+        const std::uint8_t sum = FrameChecksum(checked.data(), checked.size());
+        Bytes reply = header;
+        reply.insert(reply.end(), wire.begin(), wire.end());
+        reply.push_back(sum);
+        RxStream stream = Stream(reply);
+        if (tamper) tamper(stream, replies, f);
+        ++replies;
+        q.Push(stream);
+    }
+
+    Bytes pending_;
+};
+
+// A Hayes modem in front of a controller: command mode until "CONNECT", then data mode.
+class FakeModem {
+  public:
+    bool answerReset = true;
+    std::string dialAnswer = "\r\nCONNECT 9600\r\n";  // empty: no answer to the dial
+    std::deque<std::string> dialAnswers;              // answers to the first dials, then dialAnswer
+    bool enterDataMode = true;          // false: stays in command mode after "CONNECT"
+    std::vector<std::string> commands;  // every command line received
+    bool dataMode = false;
+
+    void Attach(ByteQueue& q, FakeController& controller) {
+        q.onWrite = [this, &q, &controller](const std::uint8_t* d, std::size_t n) {
+            if (dataMode && !(n == 3 && std::string(d, d + n) == "+++")) {
+                controller.Feed(q, d, n);
+                return;
+            }
+            if (dataMode) {  // "+++": back to command mode
+                commands.push_back("+++");
+                dataMode = false;
+                return;
+            }
+            line_.append(d, d + n);
+            std::size_t cr;
+            while ((cr = line_.find('\r')) != std::string::npos) {
+                const std::string cmd = line_.substr(0, cr);
+                line_.erase(0, cr + 1);
+                commands.push_back(cmd);
+                Command(q, cmd);
+            }
+        };
+    }
+
+  private:
+    void Command(ByteQueue& q, const std::string& cmd) {
+        if (cmd.rfind("ATZ", 0) == 0) {
+            if (answerReset) q.Push(FromText("\r\nOK\r\n"));
+        } else if (cmd.rfind("ATD", 0) == 0) {
+            std::string answer = dialAnswer;
+            if (!dialAnswers.empty()) {
+                answer = dialAnswers.front();
+                dialAnswers.pop_front();
+            }
+            q.Push(FromText(answer));
+            if (enterDataMode && answer.find("CONNECT") != std::string::npos) dataMode = true;
+        } else if (cmd.rfind("ATH", 0) == 0) {
+            q.Push(FromText("\r\nOK\r\n"));
+        }
+    }
+    std::string line_;
+};
+
+// Waits shrunk for tests; every pause is recorded instead of slept, so the tests count ticks.
+inline LinkTiming TestTiming() {
+    LinkTiming t;
+    t.tickMs = 1;
+    t.beforeSerialOpenMs = 2;
+    t.beforeModemResetMs = 3;
+    t.hangupPauseMs = 4;
+    t.beforeTcpSendMs = 5;
+    t.noCarrierPauseMs = 6;
+    t.modemResetAnswerTicks = 5;
+    t.modemDialAnswerTicks = 7;
+    return t;
+}
+
+// An engine over fake lines and a fake controller, with the memory areas of the program.
+struct LinkRig {
+    std::unique_ptr<MemoryAreas> areas = std::make_unique<MemoryAreas>();
+    FakeSerialLine serial;
+    FakeTcpLine tcp;
+    FakeController controller;
+    FakeModem modem;
+    std::vector<int> sleeps;
+    std::vector<std::string> captions;  // ErrorText at every caption step
+    LocalTime now;
+    std::unique_ptr<LinkEngine> engine;
+
+    explicit LinkRig(LinkTiming timing = TestTiming(), TraceLog* trace = nullptr) {
+        engine = std::make_unique<LinkEngine>(
+            serial, tcp, LinkImage::Of(*areas), timing, trace,
+            [this](int ms) { sleeps.push_back(ms); }, [this] { return now; });
+        engine->SetShowLinkText([this] { captions.push_back(engine->Request().ErrorText); });
+        controller.Attach(tcp.line);
+        controller.Attach(serial.line);
+    }
+
+    LinkRequest& req() { return engine->Request(); }
+    std::uint8_t* image() { return areas->DeviceImage(); }
+    std::uint8_t* shadow() { return areas->ConfigShadow(); }
+
+    void StartTcp(int cmd, int netAddr = 1) {
+        req().FillTcp(cmd, "10.0.0.7", 4001, netAddr, areas->ReceiveArea.data(),
+                      &areas->ProgressCell);
+    }
+    void StartSerial(int cmd, const std::string& phone = {}, int netAddr = 1) {
+        req().FillSerial(cmd, "COM3", netAddr, phone, 19200, areas->ReceiveArea.data(),
+                         &areas->ProgressCell);
+    }
+    void UseModem() { modem.Attach(serial.line, controller); }
+    void Run(int cmd) {
+        StartTcp(cmd);
+        engine->RunPass();
+    }
+    // Cancels the command (as the user interface would) at the n-th empty poll of the line.
+    void CancelAtEmptyPoll(ByteQueue& q, int n) {
+        q.onEmptyPoll = [this, n](int polls) {
+            if (polls == n) req().Command = 0;
+        };
+    }
+    int Sleeps(int ms) const {
+        return static_cast<int>(std::count(sleeps.begin(), sleeps.end(), ms));
+    }
+    // The frames the controller received with the given operation.
+    std::vector<Bytes> FramesWith(std::uint8_t op) const {
+        std::vector<Bytes> r;
+        for (const auto& f : controller.frames)
+            if (f[4] == op) r.push_back(f);
+        return r;
+    }
+};
+
+inline std::string Hex(const Bytes& b) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        if (i) s += ' ';
+        s += digits[b[i] >> 4];
+        s += digits[b[i] & 15];
+    }
+    return s;
+}
+
+}  // namespace vir05::test
