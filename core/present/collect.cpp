@@ -147,9 +147,9 @@ std::uint16_t PinTextToBcd(std::string_view text) {
     return bcd;
 }
 
-std::optional<double> KorrMirror(double changed, double other, const SpinSpec& otherSpec) {
+std::optional<double> KorrMirror(double changed, double other, const SpinSpec& otherField) {
     if (changed == -99 || other == -99) return std::nullopt;
-    const double v = SpinShow(otherSpec, changed);
+    const double v = SpinShow(otherField, changed);
     if (v == other) return std::nullopt;
     return v;
 }

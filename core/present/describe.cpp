@@ -41,12 +41,12 @@ std::string FieldText(const FieldBinding& b, const std::uint8_t* image, int a, i
         case Conversion::Float:
             return FloatText(F32(image, a));
         case Conversion::List: {
-            const ListSpec* spec = FindListSpec(b.control);
+            const ListSpec* def = FindListSpec(b.control);
             const int v = image[a];
-            if (spec && spec->kind == ListKind::SourcesNoneless && v <= kSourceMax)
+            if (def && def->kind == ListKind::SourcesNoneless && v <= kSourceMax)
                 return SourceName(v, scheme);
-            if (spec && spec->kind == ListKind::Fixed && v < static_cast<int>(spec->items.size()))
-                return std::string(spec->items[v]);
+            if (def && def->kind == ListKind::Fixed && v < static_cast<int>(def->items.size()))
+                return std::string(def->items[v]);
             return "[" + FormatInt(v) + "]";
         }
         case Conversion::SourceList: {
@@ -65,12 +65,12 @@ std::string FieldText(const FieldBinding& b, const std::uint8_t* image, int a, i
         case Conversion::GsmMessage:
             return Cp1251ToUtf8(GsmMessageText(image));
         case Conversion::SensorType: {
-            const ListSpec* spec = FindListSpec(b.control);
+            const ListSpec* def = FindListSpec(b.control);
             bool same = true;
             for (int i = 1; i < addr::ChannelCount; ++i)
                 same = same && image[a + i] == image[a];
-            if (same && spec && image[a] < spec->items.size())
-                return std::string(spec->items[image[a]]);
+            if (same && def && image[a] < def->items.size())
+                return std::string(def->items[image[a]]);
             return HexBytes(image, a, a + addr::ChannelCount - 1);
         }
         case Conversion::Radio: {

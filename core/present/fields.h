@@ -37,9 +37,18 @@ inline double ReadNumber(const std::uint8_t* base, int offset, FieldType type) {
     return 0;
 }
 
+// Integer part toward zero of a value computed from the image, which may hold any bit pattern:
+// not-a-number reads as 0, values beyond 64 bits saturate.
+inline long long TruncToInt(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 9.2e18) return std::numeric_limits<long long>::max();
+    if (v <= -9.2e18) return std::numeric_limits<long long>::min();
+    return static_cast<long long>(std::trunc(v));
+}
+
 // The integer field, by its type (a float field reads as its integer part).
 inline long long ReadInt(const std::uint8_t* base, int offset, FieldType type) {
-    if (type == FieldType::F32) return static_cast<long long>(std::trunc(F32(base, offset)));
+    if (type == FieldType::F32) return TruncToInt(F32(base, offset));
     return static_cast<long long>(ReadNumber(base, offset, type));
 }
 
@@ -85,18 +94,9 @@ inline double TypeMax(FieldType type) {
     return 0;
 }
 
-// Integer part toward zero of a value computed from the image, which may hold any bit pattern:
-// not-a-number reads as 0, values beyond 64 bits saturate.
-inline long long TruncToInt(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 9.2e18) return std::numeric_limits<long long>::max();
-    if (v <= -9.2e18) return std::numeric_limits<long long>::min();
-    return static_cast<long long>(std::trunc(v));
-}
-
 // Number of items of a list: the fixed items, or the source list with or without "нет".
-inline int ListCount(const ListSpec& spec) {
-    switch (spec.kind) {
+inline int ListCount(const ListSpec& def) {
+    switch (def.kind) {
         case ListKind::Sources:
             return kSourceCount;
         case ListKind::SourcesNoneless:
@@ -104,7 +104,7 @@ inline int ListCount(const ListSpec& spec) {
         case ListKind::Fixed:
             break;
     }
-    return static_cast<int>(spec.items.size());
+    return static_cast<int>(def.items.size());
 }
 
 // Bytes of the image a binding covers.

@@ -87,22 +87,22 @@ void PresentField(const FieldBinding& b, const std::uint8_t* base, const std::ui
     switch (b.conversion) {
         case Conversion::Spin:
         case Conversion::Float: {
-            const SpinSpec* spec = FindSpinSpec(b.control);
-            if (!spec) return;
+            const SpinSpec* def = FindSpinSpec(b.control);
+            if (!def) return;
             At(out, b.control).number =
-                SpinShow(*spec, ReadNumber(base, b.offset, b.type) / b.scale);
+                SpinShow(*def, ReadNumber(base, b.offset, b.type) / b.scale);
             return;
         }
         case Conversion::List:
         case Conversion::SourceList: {
-            const ListSpec* spec = FindListSpec(b.control);
-            if (!spec) return;
+            const ListSpec* def = FindListSpec(b.control);
+            if (!def) return;
             const long long value = ReadInt(base, b.offset, b.type);
             const long long index = b.conversion == Conversion::SourceList ? value + 1 : value;
             ControlValue& v = At(out, b.control);
-            v.index = index >= 0 && index < ListCount(*spec) ? static_cast<int>(index) : -1;
-            if (spec->kind == ListKind::Fixed)
-                v.text = v.index >= 0 ? std::string(spec->items[v.index]) : std::string();
+            v.index = index >= 0 && index < ListCount(*def) ? static_cast<int>(index) : -1;
+            if (def->kind == ListKind::Fixed)
+                v.text = v.index >= 0 ? std::string(def->items[v.index]) : std::string();
             return;
         }
         case Conversion::Check:
@@ -121,10 +121,10 @@ void PresentField(const FieldBinding& b, const std::uint8_t* base, const std::ui
             SetText(out, b.control, Cp1251ToUtf8(GsmMessageText(snapshot)));
             return;
         case Conversion::SensorType: {
-            const ListSpec* spec = FindListSpec(b.control);
+            const ListSpec* def = FindListSpec(b.control);
             ControlValue& v = At(out, b.control);
             v.index = base[b.offset] & 3;
-            if (spec) v.text = std::string(spec->items[v.index]);
+            if (def) v.text = std::string(def->items[v.index]);
             return;
         }
         case Conversion::Radio: {
@@ -156,22 +156,22 @@ std::string GsmMessageText(const std::uint8_t* image) {
 
 }  // namespace present_detail
 
-double SpinShow(const SpinSpec& spec, double value) {
-    if (std::isnan(value)) return spec.minimum;
-    double v = std::clamp(value, spec.minimum, spec.maximum);
-    v = spec.kind == SpinKind::Whole ? RoundHalfEven(v) : RoundDecimals(v, spec.decimals);
-    v = std::clamp(v, spec.minimum, spec.maximum);
+double SpinShow(const SpinSpec& def, double value) {
+    if (std::isnan(value)) return def.minimum;
+    double v = std::clamp(value, def.minimum, def.maximum);
+    v = def.kind == SpinKind::Whole ? RoundHalfEven(v) : RoundDecimals(v, def.decimals);
+    v = std::clamp(v, def.minimum, def.maximum);
     return v == 0 ? 0.0 : v;  // no "-0"
 }
 
-double SpinRead(const SpinSpec& spec, std::string_view text) {
+double SpinRead(const SpinSpec& def, std::string_view text) {
     const auto v = ParseReal(Trim(text));
-    return SpinShow(spec, v ? *v : spec.minimum);
+    return SpinShow(def, v ? *v : def.minimum);
 }
 
-std::string SpinText(const SpinSpec& spec, double shown) {
+std::string SpinText(const SpinSpec& def, double shown) {
     if (shown == 0) shown = 0.0;
-    const int decimals = spec.kind == SpinKind::Whole ? 0 : spec.decimals;
+    const int decimals = def.kind == SpinKind::Whole ? 0 : def.decimals;
     char buf[400];
     const auto res =
         std::to_chars(buf, buf + sizeof buf, shown, std::chars_format::fixed, decimals);

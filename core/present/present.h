@@ -40,20 +40,20 @@ struct SpinSpec {
 // Every numeric edit field of the window.
 extern const std::span<const SpinSpec> kSpinSpecs;
 
-// The spec of a numeric field by object name; nullptr when there is none.
+// The definition of a numeric field by object name; nullptr when there is none.
 const SpinSpec* FindSpinSpec(std::string_view name);
 
 // The value the field shows for `value`: clamped to the range, then rounded to the field's kind.
 // A value that is not a number shows as the minimum.
-double SpinShow(const SpinSpec& spec, double value);
+double SpinShow(const SpinSpec& def, double value);
 
 // The value of a typed text ("." as separator, surrounding blanks ignored): a text that is not a
 // number reads as the minimum; the result is what the field then shows.
-double SpinRead(const SpinSpec& spec, std::string_view text);
+double SpinRead(const SpinSpec& def, std::string_view text);
 
 // The text of a shown value: whole fields without a point, decimal fields with exactly their
 // number of decimals, "." as separator.
-std::string SpinText(const SpinSpec& spec, double shown);
+std::string SpinText(const SpinSpec& def, double shown);
 
 // ---------------------------------------------------------------------------------------------
 // Drop-down lists.
@@ -75,7 +75,7 @@ struct ListSpec {
 // Every drop-down list of the window.
 extern const std::span<const ListSpec> kListSpecs;
 
-// The spec of a list by object name; nullptr when there is none.
+// The definition of a list by object name; nullptr when there is none.
 const ListSpec* FindListSpec(std::string_view name);
 
 // ---------------------------------------------------------------------------------------------
@@ -159,8 +159,8 @@ std::uint16_t PinTextToBcd(std::string_view text);
 
 // The mirror between TConst and Korr: when one of them changes to `changed` and neither it nor
 // the other's shown value `other` is -99, the other is given the changed value (as the other
-// field `otherSpec` shows it). Returns the other's new value, or nothing when it stays as is.
-std::optional<double> KorrMirror(double changed, double other, const SpinSpec& otherSpec);
+// field `otherField` shows it). Returns the other's new value, or nothing when it stays as is.
+std::optional<double> KorrMirror(double changed, double other, const SpinSpec& otherField);
 
 // ---------------------------------------------------------------------------------------------
 // What a configuration write will send.
