@@ -384,6 +384,19 @@ TEST(LinkArchiveRead, StopAfterTwoBlocksKeepsThemAsSuccess) {
     EXPECT_EQ(area[4096 + kArchiveSize - 1], 0);
 }
 
+TEST(LinkArchiveRead, WithoutDestinationReadsTheBlocksAndCopiesNothing) {
+    // The archive plan comes from the reply itself, so a null destination is no obstacle.
+    LinkRig rig;
+    PutU32(rig.controller.image.data(), addr::ArchPos, 36864);
+    rig.controller.image[addr::NumSystems] = 1;
+    rig.StartTcp(command::ReadArchive);
+    rig.req().Destination = nullptr;
+    rig.engine->RunPass();
+    EXPECT_EQ(rig.req().Status, 0);
+    EXPECT_EQ(rig.FramesWith(kOpArchive).size(), 4u);
+    EXPECT_EQ(rig.areas->ReceiveArea[0], 0);
+}
+
 TEST(LinkArchiveRead, StopDuringTheImagePhaseIsCancelled) {
     LinkRig rig;
     rig.controller.tamper = [&](RxStream& r, int index, const Bytes&) {
@@ -602,6 +615,19 @@ TEST(LinkServiceCommand, WritesTheCodeThenReadsAsCommandOne) {
     LinkRig rig;
     rig.Run(command::ServiceEraseArchives);
     EXPECT_EQ(Hex(rig.FramesWith(kOpWrite).at(0)), "55 01 FE 0C 81 03 00 60 02 B9");
+}
+
+TEST(LinkServiceCommand, CancelAfterTheWriteStaysACancel) {
+    // The user stops the command just after the service byte was acknowledged (here: from the
+    // caption step that follows the acknowledge). Turning the command into a read must not undo
+    // that stop.
+    LinkRig rig;
+    rig.engine->SetShowLinkText([&] { rig.req().Command = 0; });
+    rig.Run(command::ServiceEraseArchives);
+    EXPECT_EQ(rig.req().Status, link_status::Cancelled);
+    EXPECT_EQ(rig.req().Command, 0);
+    EXPECT_EQ(rig.FramesWith(kOpWrite).size(), 1u);
+    EXPECT_TRUE(rig.FramesWith(kOpRead).empty());
 }
 
 TEST(LinkServiceCommand, FailureLeavesTheByteAtZeroAndReadsNothing) {
