@@ -312,6 +312,8 @@ void LinkEngine::SendText(const std::string& text) {
     SendBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
+// Bytes for a line that is not open (the hang-up after a failed dial) go nowhere but are
+// still traced, so that the trace shows every step the link took.
 void LinkEngine::SendBytes(const std::uint8_t* bytes, std::size_t count) {
     if (req_.UseTcp != 0) {
         if (tcp_.IsOpen()) {
