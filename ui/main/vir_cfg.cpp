@@ -1,10 +1,13 @@
 #include "ui/main/vir_cfg.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QStyle>
+#include <QTabBar>
 #include <algorithm>
 
 #include "ui_page_archive.h"
@@ -30,6 +33,18 @@ void AddPage(QTabWidget* tabs, Form& form) {
     form.setupUi(page);
     tabs->addTab(page, page->windowTitle());
 }
+
+// Narrower tabs than the style's own: the ten page captions fit the window's width, so the
+// tab bar needs no scroll arrows. Everything else is drawn by the application's style.
+class NarrowTabStyle : public QProxyStyle {
+  public:
+    using QProxyStyle::QProxyStyle;
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_TabBarTabHSpace) return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
 
 // Check boxes that only show a state of the controller: ticked by the presentation, never by
 // the user.
@@ -64,6 +79,11 @@ TFormCfg::TFormCfg(QWidget* parent)
     ui_->SpeedButton4->setIcon(style->standardIcon(QStyle::SP_FileDialogDetailedView));
     ui_->SpeedButtonSave->setIcon(style->standardIcon(QStyle::SP_DialogSaveButton));
     ui_->StopButton->setIcon(style->standardIcon(QStyle::SP_BrowserStop));
+    // Both panels take the same height, so the pages do not move when one replaces the other.
+    const int panelHeight =
+        std::max(ui_->PanelRead->sizeHint().height(), ui_->PanelProgress->sizeHint().height());
+    ui_->PanelRead->setMinimumHeight(panelHeight);
+    ui_->PanelProgress->setMinimumHeight(panelHeight);
     ui_->ErrCount->setCursor(Qt::PointingHandCursor);
     ui_->ErrCount->installEventFilter(this);
 
@@ -79,6 +99,12 @@ TFormCfg::~TFormCfg() = default;
 
 void TFormCfg::BuildPages() {
     QTabWidget* tabs = ui_->PageControl1;
+    auto* tabStyle = new NarrowTabStyle(QApplication::style()->name());
+    tabStyle->setParent(this);
+    tabs->tabBar()->setStyle(tabStyle);
+    QFont tabFont = tabs->tabBar()->font();
+    if (tabFont.pointSizeF() > 8) tabFont.setPointSizeF(tabFont.pointSizeF() - 1);
+    tabs->tabBar()->setFont(tabFont);
     AddPage(tabs, *current_);
     AddPage(tabs, *archive_);
     AddPage(tabs, *events_);
