@@ -1,8 +1,12 @@
 #include "app/run.h"
 
 #include "app/hidden_run.h"
+#ifdef VIR05_WITH_WINDOW
+#include "app/window_run.h"
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +17,18 @@
 #include "model/memory.h"
 
 namespace vir05 {
+
+namespace {
+// Whether a window can be shown: an X or Wayland display, or a platform chosen explicitly
+// (offscreen, say).
+bool HasDisplay() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+}  // namespace
 
 int RunProgram(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -29,8 +45,22 @@ int RunProgram(int argc, char** argv) {
     }
     if (outcome.kind == StartupOutcome::StartCommand && outcome.hidden)
         return RunHiddenCommand(argc, argv, commandLine, outcome, areas, runLog);
-    std::fprintf(stderr, "vir05win: окно программы в этой сборке ещё не доступно\n");
+    if (!HasDisplay()) {
+        // The window cannot open here; a command the command line asked for still runs.
+        if (outcome.kind == StartupOutcome::StartCommand) {
+            std::fprintf(stderr, "vir05win: нет дисплея, команда выполняется без окна\n");
+            commandLine.commandLineRun = kRunHidden;
+            return RunHiddenCommand(argc, argv, commandLine, outcome, areas, runLog);
+        }
+        std::fprintf(stderr, "vir05win: нет дисплея для окна программы\n");
+        return static_cast<int>(ExitCode::Failure);
+    }
+#ifdef VIR05_WITH_WINDOW
+    return RunWindow(argc, argv, commandLine, outcome, areas, runLog);
+#else
+    std::fprintf(stderr, "vir05win: собрано без окна программы\n");
     return static_cast<int>(ExitCode::Failure);
+#endif
 }
 
 }  // namespace vir05

@@ -1,0 +1,398 @@
+#include "app/window_run.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTabWidget>
+#include <QUrl>
+#include <cstring>
+
+#include "core/command_cycle.h"
+#include "core/completion.h"
+#include "core/format.h"
+#include "core/snapshot.h"
+#include "core/text_output.h"
+#include "model/datafile.h"
+#include "model/settings.h"
+#include "ui/main/binder.h"
+
+namespace vir05 {
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::string NowText() {
+    return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
+}
+
+std::string DirectoryOf(const std::string& file) {
+    std::string dir = QFileInfo(Q(file)).absolutePath().toStdString();
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+}
+
+// Drops of files on the window open data files.
+class DropFilter : public QObject {
+  public:
+    explicit DropFilter(WindowSession& session) : QObject(nullptr), session_(session) {}
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::DragEnter) {
+            auto* drag = static_cast<QDragEnterEvent*>(event);
+            if (drag->mimeData()->hasUrls()) drag->acceptProposedAction();
+            return true;
+        }
+        if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            for (const QUrl& url : drop->mimeData()->urls()) {
+                const std::string name = url.toLocalFile().left(255).toStdString();
+                session_.Window().SetCaption(Q(name));
+                // Only names with ".vi5" in them, exactly so, are opened.
+                if (name.find(".vi5") != std::string::npos) session_.OpenDataFile(name);
+            }
+            drop->acceptProposedAction();
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    WindowSession& session_;
+};
+
+constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4;
+
+}  // namespace
+
+WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
+                             const StartupOutcome& startup, RunLog& log, const LinkTiming& timing)
+    : areas_(areas), commandLine_(commandLine), log_(log) {
+    window_ = std::make_unique<TFormCfg>();
+    const std::string settings =
+        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString();
+    link_ = std::make_unique<TRWClass>(areas_, timing, "test.txt", settings);
+    link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
+    connect_ = std::make_unique<TFormConnect>(window_.get());
+    connect_->setWindowFlag(Qt::Window);
+    commandLineConnect_ =
+        commandLine.commandLineRun != 0 || startup.kind == StartupOutcome::StartCommand ? -1 : 0;
+    connect_->SetCommandLine(commandLine, commandLineConnect_);
+
+    timer1_.setInterval(10);
+    connect(&timer1_, &QTimer::timeout, this, &WindowSession::Timer1Timer);
+    TFormCfg* w = window_.get();
+    connect(w, &TFormCfg::ReadTekClick, this, [this] { ReadTekClick(true); });
+    connect(w, &TFormCfg::ReadCycleClick, this, &WindowSession::ReadCycleClick);
+    connect(w, &TFormCfg::ReadArchClick, this, &WindowSession::ReadArchClick);
+    connect(w, &TFormCfg::WriteCfgClick, this, [this](bool rewrite) { WriteCfgClick(rewrite); });
+    connect(w, &TFormCfg::StopButtonClick, this, &WindowSession::StopButtonClick);
+    connect(w, &TFormCfg::ErrCountClick, this, &WindowSession::ErrCountClick);
+    connect(w, &TFormCfg::RadioButtonS0Click, this, [this] { SelectCircuit(0); });
+    connect(w, &TFormCfg::RadioButtonS1Click, this, [this] { SelectCircuit(1); });
+    connect(w, &TFormCfg::OpenClick, this, &WindowSession::OpenClick);
+    connect(w, &TFormCfg::SaveClick, this, &WindowSession::SaveClick);
+    connect(w, &TFormCfg::N2Click, this, [this] {
+        connect_->show();
+        connect_->raise();
+    });
+    connect(w, &TFormCfg::FormClose, this, &WindowSession::FormClose);
+    connect(connect_.get(), &TFormConnect::ServiceModeChanged, this, [this](bool on) {
+        window_->SetServicePagesVisible(on);
+        window_->SetWriteEnabled(on);
+    });
+    auto* drops = new DropFilter(*this);
+    drops->setParent(this);
+    window_->setAcceptDrops(true);
+    window_->installEventFilter(drops);
+
+    if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
+    // A command the command line asked for with the window shown starts at once, with the
+    // command line's connection values.
+    if (startup.kind == StartupOutcome::StartCommand) {
+        if (!commandLine.host.empty())
+            link_->StartTcpCommand(startup.command, commandLine.host, commandLine.tcpPort,
+                                   commandLine.NetAddress(), areas_.ReceiveArea.data(),
+                                   &areas_.ProgressCell);
+        else
+            link_->StartSerialCommand(startup.command, commandLine.PortName(),
+                                      commandLine.NetAddress(), commandLine.phone,
+                                      static_cast<std::uint32_t>(commandLine.baudRate),
+                                      areas_.ReceiveArea.data(), &areas_.ProgressCell);
+        if (commandLine.archiveSlots != 0) link_->Request().ArchiveSlots = commandLine.archiveSlots;
+        window_->SetReadPanelVisible(false);
+        timer1_.start();
+    }
+    if (startup.openedFile) ChSys();
+}
+
+WindowSession::~WindowSession() {
+    timer1_.stop();
+    link_->CancelCommand();
+    link_->WaitParked();
+}
+
+void WindowSession::FormShow() {
+    if (shown_) return;
+    shown_ = true;
+    areas_.ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
+    connect_->SetProgramDir(areas_.ProgramDir);
+    connect_->ButtonCancelClick(nullptr);
+    if (commandLineConnect_ != 0) connect_->ModulSet(nullptr);
+    // The pages follow the PIN code also when the command line gave the connection.
+    connect_->ShowFullClick(nullptr);
+    window_->PageControl()->setCurrentIndex(0);
+    const WorkSettings s = LoadWorkSettings(areas_.ProgramDir);
+    workDir_ = s.workDir;
+    nextSerial_ = s.nextSerial;
+    ControlState serial;
+    serial["NextSerial"].text = nextSerial_;
+    ApplyControlState(window_->Pages(), serial);
+}
+
+void WindowSession::ChSys() {
+    ControlState state;
+    PresentImage(areas_, presentation_, state);
+    state["NextSerial"].text = nextSerial_;
+    ApplyControlState(window_->Pages(), state);
+    if (!commandLine_.outputName.empty()) {
+        const TextOutputSource source{presentation_.snapshot, areas_.DeviceImage(),
+                                      areas_.ArchiveImage(), PanelTimeText(areas_.DeviceImage())};
+        WriteTextOutput(commandLine_.outputName, areas_.ProgramDir, source, log_);
+    }
+}
+
+bool WindowSession::WriteClick() {
+    const ControlState in = ReadControlState(window_->Pages());
+    std::string failed;
+    if (!CollectControls(in, areas_, &failed)) {
+        window_->SetCaption(Q(std::string(kCollectFailedCaption)));
+        return false;
+    }
+    ChSys();
+    return true;
+}
+
+std::string WindowSession::PortCaption() const {
+    const ConnectionTexts t = connect_->Texts();
+    return "(" + t.port + ", Адр:" + t.netAddr + ")";
+}
+
+void WindowSession::StartCommand(int command) {
+    const ConnectionValues v = connect_->ConnectionValues();
+    if (v.IsTcp())
+        link_->StartTcpCommand(command, v.host, v.tcpPort, v.netAddr, areas_.ReceiveArea.data(),
+                               &areas_.ProgressCell);
+    else
+        link_->StartSerialCommand(command, v.port, v.netAddr, v.phone, v.baudRate,
+                                  areas_.ReceiveArea.data(), &areas_.ProgressCell);
+    timer1_.start();
+}
+
+void WindowSession::RestorePanels() {
+    window_->SetProgressPanelVisible(false);
+    window_->SetReadPanelVisible(true);
+}
+
+void WindowSession::ReadTekClick(bool byUser) {
+    if (byUser) cycleMode_ = false;
+    StartCommand(kReadCurrent);
+    window_->SetCaption(Q("Чтение " + PortCaption()));
+    window_->SetReadPanelVisible(false);
+}
+
+void WindowSession::ReadCycleClick() {
+    cycleMode_ = true;
+    ReadTekClick(false);
+}
+
+void WindowSession::ReadArchClick() {
+    StartCommand(kReadArchive);
+    if (commandLine_.archiveSlots != 0) link_->Request().ArchiveSlots = commandLine_.archiveSlots;
+    window_->SetCaption(Q("Чтение " + PortCaption()));
+    window_->SetReadPanelVisible(false);
+}
+
+void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
+    if (!link_->Parked()) {  // a start while busy only stops the running command
+        link_->CancelCommand();
+        return;
+    }
+    link_->Request().RewriteAll = rewrite ? 1 : 0;
+    const std::string pin = connect_->PinCodeText().toStdString();
+    const ControlState shown = ReadControlState(window_->Pages(), {"PinCode"});
+    const auto it = shown.find("PinCode");
+    const std::string controllerPin = it != shown.end() ? it->second.text : std::string();
+    if (!IsServiceCode(pin) && pin != controllerPin) {
+        if (confirm)
+            QMessageBox::critical(window_.get(), "Ошибка", "Пин-код прибора введен неправильно",
+                                  QMessageBox::Ok);
+        connect_->show();
+        if (auto* edit = connect_->findChild<QLineEdit*>("PinCode")) edit->setFocus();
+        return;
+    }
+    if (confirm) {
+        // What the write will send, field by field, collected into a copy first.
+        auto preview = std::make_unique<MemoryAreas>();
+        preview->block = areas_.block;
+        preview->SelectedCircuit = areas_.SelectedCircuit;
+        QString text = "Записать конфигурацию в прибор?";
+        if (CollectControls(ReadControlState(window_->Pages()), *preview)) {
+            const auto changes =
+                DescribeConfigChanges(preview->DeviceImage(), areas_.ConfigShadow());
+            if (rewrite) text += "\n\nБудут записаны все значения конфигурации.";
+            if (changes.empty() && !rewrite) text += "\n\nИзменённых значений нет.";
+            if (!changes.empty()) text += "\n\nИзменятся:";
+            for (const ConfigChange& c : changes) {
+                QString where = c.circuit == 0 ? QString() : QString("контур %1, ").arg(c.circuit);
+                text += "\n" + where + Q(c.field) + ": " + Q(c.oldText) + " → " + Q(c.newText);
+            }
+        }
+        if (QMessageBox::question(window_.get(), "Подтвердите операцию", text,
+                                  QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+            return;
+    }
+    if (!WriteClick()) return;
+    StartCommand(kWriteConfig);
+    window_->SetCaption(Q("Запись конфигурации " + PortCaption()));
+    window_->SetReadPanelVisible(false);
+}
+
+void WindowSession::StopButtonClick() {
+    cycleMode_ = false;
+    link_->CancelCommand();
+}
+
+void WindowSession::ErrCountClick() {
+    link_->Request().SkipWait = 1;
+}
+
+void WindowSession::SelectCircuit(int circuit) {
+    // While a command sends image bytes the image holds still; reads leave it alone.
+    const int running = link_->Request().StartCommand;
+    if (!link_->Parked() && running != kReadCurrent && running != kReadArchive) {
+        window_->SetCircuit(areas_.SelectedCircuit);
+        return;
+    }
+    WriteClick();
+    areas_.SelectedCircuit = circuit;
+    window_->SetCircuit(circuit);
+    ChSys();
+}
+
+void WindowSession::OpenDataFile(const std::string& given) {
+    if (!link_->Parked()) {
+        cycleMode_ = false;
+        link_->CancelCommand();
+        link_->WaitParked();
+    }
+    const std::string name = StripShellQuotes(given);
+    const OpenStage stage = LoadDataFile(name, areas_);
+    if (stage != OpenStage::None) {
+        window_->SetCaption(Q(name + " ошибка " + OpenStageText(stage)));
+        return;
+    }
+    ChSys();
+    window_->SetCaption(Q(name));
+}
+
+void WindowSession::StoreWorkDir(const std::string& chosenFile) {
+    workDir_ = DirectoryOf(chosenFile);
+    StoreSetting(areas_.ProgramDir, "WorkDir", workDir_);
+}
+
+void WindowSession::OpenClick() {
+    const QString name =
+        QFileDialog::getOpenFileName(window_.get(), "Открыть файл", Q(workDir_),
+                                     "Файлы данных ВИР-05 *.vi5 (*.vi5);;Все файлы: *.* (*)");
+    if (name.isEmpty()) return;
+    OpenDataFile(name.toStdString());
+    StoreWorkDir(name.toStdString());
+}
+
+void WindowSession::SaveClick() {
+    QFileDialog dialog(window_.get(), "Сохранить", Q(workDir_),
+                       "Файлы данных ВИР-05 *.vi5 (*.vi5)");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix("vi5");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const std::string name = dialog.selectedFiles().front().toStdString();
+    // A failed save is said, and never leaves a damaged file in place of a good one.
+    if (!SaveDataFile(name, areas_))
+        window_->SetCaption(Q("Ошибка: не удалось записать файл " + name));
+    StoreWorkDir(name);
+}
+
+void WindowSession::FormClose() {
+    cycleMode_ = false;
+    timer1_.stop();
+    link_->CancelCommand();
+    link_->WaitParked();  // serves the link's caption steps meanwhile
+}
+
+void WindowSession::Timer1Timer() {
+    window_->SetProgressPanelVisible(true);
+    window_->SetProgress(areas_.ProgressCell.load());
+    window_->SetRetryCount(link_->Request().ErrorCount.load());
+    link_->ServeSynchronize();
+    if (!link_->Parked()) return;
+    timer1_.stop();
+
+    const LinkRequest& req = link_->Request();
+    CompletedCommand done;
+    done.status = link_->GetStatus();
+    done.command = req.Command.load();
+    done.errorText = req.ErrorText;
+    done.durationDays = req.DurationDays();
+    done.cycleMode = cycleMode_;
+    done.now = NowText();
+    const CommandOutcome o = CompleteCommand(done);
+    if (o.takeOverRead) {
+        TakeOverRead(areas_, o.archiveRead);
+        ChSys();
+    }
+    if (!o.keepCaption) window_->SetCaption(Q(o.caption));
+    if (o.restorePanels) RestorePanels();
+    if (o.advanceSerial) {
+        nextSerial_ = std::to_string(static_cast<long long>(ParseIntOr(nextSerial_, 0)) + 1);
+        StoreSetting(areas_.ProgramDir, "NextSerial", nextSerial_);
+    }
+    if (o.followUp != 0) {
+        const int next = o.followUp;
+        QTimer::singleShot(o.pauseMs, this, [this, next] {
+            if (next == kReadArchive)
+                ReadArchClick();
+            else
+                ReadTekClick(false);
+        });
+    }
+    if (o.saveDataFile) {
+        const std::string name = ArchiveDataFileName(areas_);
+        if (!SaveDataFile(name, areas_))
+            window_->SetCaption(Q("Ошибка: не удалось записать файл " + name));
+    }
+    if (commandLine_.commandLineRun != 0) QCoreApplication::exit(o.exitCode);
+}
+
+int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutcome& startup,
+              MemoryAreas& areas, RunLog& log) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("VIR05Win");
+    WindowSession session(areas, commandLine, startup, log);
+    session.Window().show();
+    session.FormShow();
+    return QApplication::exec();
+}
+
+}  // namespace vir05

@@ -1,0 +1,79 @@
+// The program with its window: the data module's areas and link, the main window, the
+// connection dialog, and the command cycle between them.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "core/cli_run.h"
+#include "core/present/present.h"
+#include "link/rwclass.h"
+#include "ui/connect/connect.h"
+#include "ui/main/vir_cfg.h"
+
+namespace vir05 {
+
+class WindowSession : public QObject {
+    Q_OBJECT
+
+  public:
+    // `startup` is what the command line decided: a command to start at once (-show), a data
+    // file already loaded for the window, or nothing.
+    WindowSession(MemoryAreas& areas, CommandLine& commandLine, const StartupOutcome& startup,
+                  RunLog& log, const LinkTiming& timing = LinkTiming::Default());
+    ~WindowSession() override;
+
+    TFormCfg& Window() { return *window_; }
+    TFormConnect& Connection() { return *connect_; }
+    TRWClass& Link() { return *link_; }
+    const std::string& WorkDir() const { return workDir_; }
+
+    // The handlers of the window, callable with or without a user's click.
+    void FormShow();
+    void ChSys();
+    bool WriteClick();
+    void ReadTekClick(bool byUser);
+    void ReadCycleClick();
+    void ReadArchClick();
+    void WriteCfgClick(bool rewrite, bool confirm = true);
+    void StopButtonClick();
+    void ErrCountClick();
+    void SelectCircuit(int circuit);
+    void OpenDataFile(const std::string& name);
+    void OpenClick();
+    void SaveClick();
+    void FormClose();
+    void Timer1Timer();
+
+    bool CycleMode() const { return cycleMode_; }
+    bool Busy() const { return timer1_.isActive(); }
+
+  private:
+    // Starts `command` over the transport the connection dialog has chosen.
+    void StartCommand(int command);
+    void RestorePanels();
+    std::string PortCaption() const;
+    void StoreWorkDir(const std::string& chosenFile);
+
+    MemoryAreas& areas_;
+    CommandLine& commandLine_;
+    RunLog& log_;
+    std::unique_ptr<TRWClass> link_;
+    std::unique_ptr<TFormCfg> window_;
+    std::unique_ptr<TFormConnect> connect_;
+    PresentationState presentation_;
+    QTimer timer1_;
+    bool cycleMode_ = false;
+    bool shown_ = false;
+    int commandLineConnect_ = 0;
+    std::string workDir_;
+    std::string nextSerial_ = "500002";
+};
+
+// Runs the program with its window; returns the process's exit code.
+int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutcome& startup,
+              MemoryAreas& areas, RunLog& log);
+
+}  // namespace vir05

@@ -1,0 +1,228 @@
+// The window's command cycle end to end against the simulated controller over TCP: start, read,
+// present, edit, write and what the controller received, the PIN refusal, the circuit switch,
+// the service-code gating, the captions, closing during a long read.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <memory>
+
+#include "app/window_run.h"
+#include "core/protocol/frame.h"
+#include "model/bytes.h"
+#include "sim/controller.h"
+#include "sim/faults.h"
+#include "sim/generator.h"
+#include "sim/lines.h"
+
+namespace vir05 {
+namespace {
+
+LinkTiming Fast() {
+    LinkTiming t;
+    t.tickMs = 5;
+    t.beforeTcpSendMs = 1;
+    return t;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::GeneratorOptions o;
+        o.serial = 500042;
+        image_ = std::make_unique<std::uint8_t[]>(kImageSize);
+        archive_ = std::make_unique<std::uint8_t[]>(kArchiveSize);
+        sim::GenerateContents(o, image_.get(), archive_.get());
+        controller_.Load(image_.get(), archive_.get());
+        tcp_ = std::make_unique<sim::TcpServer>(controller_, faults_, 0);
+        std::string error;
+        ASSERT_TRUE(tcp_->Start(error)) << error;
+        areas_ = std::make_unique<MemoryAreas>();
+        commandLine_.outputName.clear();  // no text output from these tests
+        session_ =
+            std::make_unique<WindowSession>(*areas_, commandLine_, StartupOutcome{}, log_, Fast());
+        session_->FormShow();
+        // The dialog is set to the simulator as a user would set it.
+        TFormConnect& c = session_->Connection();
+        c.findChild<QRadioButton*>("TCP")->setChecked(true);
+        c.findChild<QComboBox*>("_IP_addr")->setEditText("127.0.0.1");
+        c.findChild<QComboBox*>("_IP_port")->setEditText(QString::number(tcp_->Port()));
+        c.findChild<QSpinBox*>("_NetAddr")->setValue(1);
+    }
+    void TearDown() override { session_.reset(); }
+
+    // Runs the event loop until the command cycle has finished.
+    bool WaitIdle(int ms = 20000) {
+        QElapsedTimer t;
+        t.start();
+        while (session_->Busy() && t.elapsed() < ms)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return !session_->Busy();
+    }
+    QString Caption() { return session_->Window().windowTitle(); }
+    template <typename W>
+    W* Control(const char* name) {
+        return session_->Window().Pages()->findChild<W*>(name);
+    }
+    void SetPin(const char* pin) {
+        session_->Connection().findChild<QLineEdit*>("PinCode")->setText(pin);
+        session_->Connection().ShowFullClick();
+    }
+
+    sim::Controller controller_;
+    sim::FaultInjector faults_;
+    std::unique_ptr<sim::TcpServer> tcp_;
+    std::unique_ptr<std::uint8_t[]> image_, archive_;
+    std::unique_ptr<MemoryAreas> areas_;
+    CommandLine commandLine_;
+    RunLog log_;
+    std::unique_ptr<WindowSession> session_;
+};
+
+TEST_F(SessionTest, ReadPresentsAndReportsInTheCaption) {
+    session_->ReadTekClick(true);
+    EXPECT_TRUE(Caption().startsWith("Чтение ("));
+    EXPECT_TRUE(Caption().endsWith(", Адр:1)"));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Caption().startsWith("Чтение успешно ")) << Caption().toStdString();
+    EXPECT_EQ(Control<QLabel>("PanelSerial")->text(), "S/N 500042");
+    EXPECT_TRUE(session_->Window().ReadPanelVisible());
+    EXPECT_FALSE(session_->Window().ProgressPanelVisible());
+}
+
+TEST_F(SessionTest, ConfigurationWriteSendsOnlyTheEditedBytes) {
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    SetPin("2749");
+    auto* tv = Control<QAbstractSpinBox>("Tv");
+    ASSERT_NE(tv, nullptr);
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(tv)) d->setValue(23);
+    if (auto* i = qobject_cast<QSpinBox*>(tv)) i->setValue(23);
+    controller_.ClearReceivedFrames();
+    session_->WriteCfgClick(false, false);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Caption(), "Конфигурация записана");
+    const auto frames = controller_.ReceivedFrames();
+    ASSERT_EQ(frames.size(), 1u);
+    // A write of one byte, 23, at Tv of circuit 1 (105 + 84 = 189 = 0x00BD).
+    std::vector<std::uint8_t> want = {0x55, 0x01, 0xFE, 0x0C, 0x81, 0x03, 0x00, 0xBD, 23};
+    want.push_back(FrameChecksum(want.data(), want.size()));
+    EXPECT_EQ(frames[0], want);
+    EXPECT_EQ(controller_.Image()[189], 23);
+}
+
+TEST_F(SessionTest, WrongPinStopsTheWriteBeforeAnythingIsSent) {
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    SetPin("0000");  // the controller's PIN is 4629
+    controller_.ClearReceivedFrames();
+    session_->WriteCfgClick(false, false);
+    EXPECT_FALSE(session_->Busy());
+    EXPECT_TRUE(controller_.ReceivedFrames().empty());
+    EXPECT_TRUE(session_->Connection().isVisible());
+    // The controller's own PIN code lets the write go.
+    SetPin("4629");
+    session_->WriteCfgClick(false, false);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Caption(), "Конфигурация записана");
+}
+
+TEST_F(SessionTest, CircuitSwitchKeepsTheEditsOfBothCircuits) {
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    auto setTv = [this](double v) {
+        auto* tv = Control<QAbstractSpinBox>("Tv");
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(tv)) d->setValue(v);
+        if (auto* i = qobject_cast<QSpinBox*>(tv)) i->setValue(static_cast<int>(v));
+    };
+    auto tv = [this] { return Control<QAbstractSpinBox>("Tv")->text(); };
+    setTv(25);
+    session_->SelectCircuit(1);
+    EXPECT_EQ(areas_->SelectedCircuit, 1);
+    setTv(61);
+    session_->SelectCircuit(0);
+    EXPECT_EQ(tv(), "25");
+    session_->SelectCircuit(1);
+    EXPECT_EQ(tv(), "61");
+    EXPECT_EQ(areas_->DeviceImage()[CircuitField(0, rec::Tv)], 25);
+    EXPECT_EQ(areas_->DeviceImage()[CircuitField(1, rec::Tv)], 61);
+}
+
+TEST_F(SessionTest, ServiceCodeGatesThePagesAndTheWrite) {
+    session_->Window().show();
+    QTabWidget* tabs = session_->Window().PageControl();
+    auto visible = [tabs](const char* name) {
+        return tabs->isTabVisible(tabs->indexOf(tabs->findChild<QWidget*>(name)));
+    };
+    EXPECT_FALSE(visible("TabSheetServ"));
+    EXPECT_FALSE(visible("TabSheetEvents"));
+    EXPECT_FALSE(visible("TabSheetEmu"));
+    // A presentation leaves the gating as it is.
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(visible("TabSheetServ"));
+    EXPECT_FALSE(session_->Window().findChild<QAction*>("WriteCfg")->isEnabled());
+    SetPin("2749");
+    EXPECT_TRUE(visible("TabSheetServ"));
+    EXPECT_TRUE(visible("TabSheetEvents"));
+    EXPECT_TRUE(visible("TabSheetEmu"));
+    SetPin("1234");
+    EXPECT_FALSE(visible("TabSheetServ"));
+}
+
+TEST_F(SessionTest, FailureCaptionAndClosingDuringALongRead) {
+    sim::FaultRule silence;
+    silence.kind = sim::FaultKind::Silence;
+    faults_.Set(silence);
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Caption().startsWith("Ошибка: ")) << Caption().toStdString();
+    EXPECT_TRUE(Caption().endsWith("Не пришло ни одного байта")) << Caption().toStdString();
+
+    session_->ReadArchClick();
+    QApplication::processEvents();
+    QElapsedTimer t;
+    t.start();
+    session_->FormClose();
+    EXPECT_LT(t.elapsed(), 3000);
+    EXPECT_TRUE(session_->Link().Parked());
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// `-show` with the connection on the command line: the command runs at once in the window.
+TEST_F(SessionTest, CommandLineCommandWithTheWindowShown) {
+    session_.reset();
+    commandLine_ = ParseCommandLine(
+        {"-si127.0.0.1", "-sp" + std::to_string(tcp_->Port()), "-n1", "-r", "-show"});
+    commandLine_.outputName.clear();
+    StartupOutcome startup;
+    startup.kind = StartupOutcome::StartCommand;
+    startup.command = commandLine_.Command();
+    commandLine_.commandLineRun = 0;
+    session_ = std::make_unique<WindowSession>(*areas_, commandLine_, startup, log_, Fast());
+    session_->Window().show();
+    session_->FormShow();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Caption().startsWith("Чтение успешно ")) << Caption().toStdString();
+    EXPECT_EQ(Control<QLabel>("PanelSerial")->text(), "S/N 500042");
+    // The dialog holds the command line's values until it is confirmed.
+    EXPECT_TRUE(session_->Connection().findChild<QRadioButton*>("TCP")->isChecked());
+    QTabWidget* tabs = session_->Window().PageControl();
+    EXPECT_FALSE(tabs->isTabVisible(tabs->indexOf(tabs->findChild<QWidget*>("TabSheetServ"))));
+}
+
+}  // namespace
+}  // namespace vir05
