@@ -369,10 +369,14 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
     while (LineOpen() && req_.Command.load() == command && count < wanted) {
         std::uint8_t b = 0;
         if (ReadByte(&b, 1) > 0) {
-            if (req_.Unpack)
+            if (req_.Unpack) {
                 UnpackByte(req_.UnpackState, b, count, buffer);
-            else
+                // Decoded, the modem's own words would be lost: they are watched for as they
+                // came off the line.
+                NoteRawByte(b);
+            } else {
                 buffer[count++] = b;
+            }
             buffer[count] = 0;
             idle = w + 1;
             if (progressTotal != 0) {
@@ -381,12 +385,14 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
             }
             continue;
         }
-        if (req_.SkipWait.load() != 0 || CarrierLost(buffer, count) || idle == w ||
-            idle >= w + req_.ReplyTicks)
+        if (req_.SkipWait.load() != 0 || CarrierLost(buffer, count) || rawCarrierLost_ ||
+            idle == w || idle >= w + req_.ReplyTicks)
             break;
         ++idle;
         Pause(timing_.tickMs);
-        if (idle == 1) count = 0;  // nothing at the first poll: the reply starts at 0
+        // A call that finds the line empty at its first poll keeps the count it was given: an
+        // archive block is assembled over several calls, and a next byte one poll late (a
+        // packet boundary on TCP) must not throw away the bytes assembled so far.
     }
     req_.SkipWait = 0;
     if (req_.Command.load() != 0 && trace_)
@@ -451,6 +457,12 @@ bool LinkEngine::WriteBlock(int address, std::size_t n) {
     return true;
 }
 
+void LinkEngine::NoteRawByte(std::uint8_t b) {
+    rawTail_.push_back(static_cast<char>(b));
+    if (rawTail_.size() > kCarrierWindow) rawTail_.erase(0, rawTail_.size() - kCarrierWindow);
+    if (rawTail_.find(kNoCarrier) != std::string::npos) rawCarrierLost_ = true;
+}
+
 void LinkEngine::DrainRest() {
     std::size_t count = 0;
     do {
@@ -463,6 +475,8 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     std::uint8_t* buf = req_.RxBuffer.data();
     const std::size_t cap = req_.RxBuffer.size();
     const std::size_t s = std::min<std::size_t>(start, kArchiveLastBlockStart);
+    rawTail_.clear();
+    rawCarrierLost_ = false;
     std::uint8_t frame[kArchiveFrameSize];
     const std::size_t length =
         BuildArchiveFrame(frame, static_cast<std::uint8_t>(req_.NetAddr), mode,
@@ -485,7 +499,8 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     req_.Unpack = false;
     ReceiveReply(buf, cap, count, s + kArchiveBlockSize + kReplyOverhead, req_.ReplyTicks, 0);
     if (Cancelled()) return false;
-    if (CarrierLost(buf, count)) {
+    if (CarrierLost(buf, count) || rawCarrierLost_) {
+        rawCarrierLost_ = false;
         req_.Status = link_status::NoReply;
         if (!lastAttempt) OpenLink();
         return false;

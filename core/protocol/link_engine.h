@@ -148,6 +148,11 @@ class LinkEngine {
     std::function<void()> showLinkText_;
     LinkRequest req_;
     std::array<std::uint8_t, kWorkBufferSize + kRxBufferSlack> work_{};
+    // The last bytes received raw while a compressed block is decoded, and whether the modem's
+    // "NO CARRIER" was among them.
+    void NoteRawByte(std::uint8_t b);
+    std::string rawTail_;
+    bool rawCarrierLost_ = false;
 };
 
 }  // namespace vir05

@@ -66,18 +66,18 @@ TEST_F(ProtocolReceive, FirstWaitAndGapsCountTicks) {
     }
 }
 
-TEST_F(ProtocolReceive, EmptyFirstPollRestartsTheBufferAtZero) {
-    // The count given is 5, but the call with W >= 1 finds the line empty at its first poll.
+TEST_F(ProtocolReceive, EmptyFirstPollKeepsTheCountGiven) {
+    // The count given is 5 (bytes assembled by an earlier call); this call with W >= 1 finds the
+    // line empty at its first poll. The next byte, one poll late, goes on at 5: the bytes before
+    // it are kept, as a block assembled over several calls needs.
+    rig.req().RxBuffer[0] = 0xAA;
     rig.tcp.line.PushSilence(1);
-    rig.tcp.line.Push(Bytes{0xAA, 0x01});
-    EXPECT_EQ(Receive(5, 7, 2), 2u);
+    rig.tcp.line.Push(Bytes{0x33, 0x44});
+    EXPECT_EQ(Receive(5, 7, 2), 7u);
     EXPECT_EQ(rig.req().RxBuffer[0], 0xAA);
-    EXPECT_EQ(rig.req().RxBuffer[1], 0x01);
-    EXPECT_EQ(rig.req().RxBuffer[2], 0x00);  // the spare zero after the last byte
-    // With a byte at the first poll the count is kept.
-    rig.tcp.line.Push(Bytes{0x33});
-    EXPECT_EQ(Receive(5, 6, 2), 6u);
     EXPECT_EQ(rig.req().RxBuffer[5], 0x33);
+    EXPECT_EQ(rig.req().RxBuffer[6], 0x44);
+    EXPECT_EQ(rig.req().RxBuffer[7], 0x00);  // the spare zero after the last byte
 }
 
 TEST_F(ProtocolReceive, SkipWaitEndsTheWaitAndIsCleared) {
