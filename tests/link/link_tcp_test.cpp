@@ -237,8 +237,13 @@ TEST_F(LinkTest, CancelDuringAWaitEndsWithMinusOne) {
     rule.kind = sim::FaultKind::Silence;
     sim.faults.Set(rule);
     ASSERT_TRUE(StartTcp(command::ReadCurrent));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(link_->Parked());
+    // Once the controller has the request, the link waits for a reply that never comes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (sim.controller.ReceivedFrames().empty() && std::chrono::steady_clock::now() < deadline) {
+        link_->ServeSynchronize();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_FALSE(link_->Parked()) << link_->GetStatus() << " " << link_->Request().ErrorText;
     // A second start while busy cancels the running command and starts nothing.
     EXPECT_FALSE(StartTcp(command::ReadArchive));
     WaitDone(std::chrono::seconds(2));
