@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -11,6 +12,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QUrl>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include "core/command_cycle.h"
 #include "core/completion.h"
 #include "core/format.h"
+#include "core/present/untouched.h"
 #include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
@@ -117,6 +120,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     window_->setAcceptDrops(true);
     window_->installEventFilter(drops);
 
+    WireKorrMirror();
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
@@ -166,6 +170,8 @@ void WindowSession::ChSys() {
     PresentImage(areas_, presentation_, state);
     state["NextSerial"].text = nextSerial_;
     ApplyControlState(window_->Pages(), state);
+    // What the controls show now: a later collect writes only the fields that differ from it.
+    shown_controls_ = ReadControlState(window_->Pages());
     if (!commandLine_.outputName.empty()) {
         const TextOutputSource source{presentation_.snapshot, areas_.DeviceImage(),
                                       areas_.ArchiveImage(), PanelTimeText(areas_.DeviceImage())};
@@ -173,15 +179,55 @@ void WindowSession::ChSys() {
     }
 }
 
-bool WindowSession::WriteClick() {
+bool WindowSession::CollectInto(MemoryAreas& target) const {
     const ControlState in = ReadControlState(window_->Pages());
-    std::string failed;
-    if (!CollectControls(in, areas_, &failed)) {
+    std::array<std::uint8_t, kImageSize> before;
+    std::memcpy(before.data(), target.DeviceImage(), kImageSize);
+    if (!CollectControls(in, target)) return false;
+    if (!shown_controls_.empty()) KeepUntouchedFields(in, shown_controls_, before.data(), target);
+    return true;
+}
+
+bool WindowSession::WriteClick() {
+    if (!CollectInto(areas_)) {
         window_->SetCaption(Q(std::string(kCollectFailedCaption)));
         return false;
     }
     ChSys();
     return true;
+}
+
+void WindowSession::WireKorrMirror() {
+    // "Коррекция" on the current-values page mirrors the setpoint constant TConst.
+    auto* a = window_->Pages()->findChild<QAbstractSpinBox*>("TConst");
+    auto* b = window_->Pages()->findChild<QAbstractSpinBox*>("Korr");
+    if (!a || !b) return;
+    auto value = [](QAbstractSpinBox* w) {
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) return d->value();
+        if (auto* i = qobject_cast<QSpinBox*>(w)) return static_cast<double>(i->value());
+        return 0.0;
+    };
+    auto set = [](QAbstractSpinBox* w, double v) {
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) d->setValue(v);
+        if (auto* i = qobject_cast<QSpinBox*>(w)) i->setValue(static_cast<int>(v));
+    };
+    auto mirror = [this, value, set](QAbstractSpinBox* from, QAbstractSpinBox* to,
+                                     const char* toName) {
+        if (mirroring_) return;
+        const SpinSpec* spec = FindSpinSpec(toName);
+        if (!spec) return;
+        if (const auto v = KorrMirror(value(from), value(to), *spec)) {
+            mirroring_ = true;
+            set(to, *v);
+            mirroring_ = false;
+        }
+    };
+    for (auto [from, to, name] : {std::tuple{a, b, "Korr"}, std::tuple{b, a, "TConst"}}) {
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(from))
+            connect(d, &QDoubleSpinBox::valueChanged, this, [=] { mirror(from, to, name); });
+        if (auto* i = qobject_cast<QSpinBox*>(from))
+            connect(i, &QSpinBox::valueChanged, this, [=] { mirror(from, to, name); });
+    }
 }
 
 std::string WindowSession::PortCaption() const {
@@ -248,7 +294,7 @@ void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
         preview->block = areas_.block;
         preview->SelectedCircuit = areas_.SelectedCircuit;
         QString text = "Записать конфигурацию в прибор?";
-        if (CollectControls(ReadControlState(window_->Pages()), *preview)) {
+        if (CollectInto(*preview)) {
             const auto changes =
                 DescribeConfigChanges(preview->DeviceImage(), areas_.ConfigShadow());
             if (rewrite) text += "\n\nБудут записаны все значения конфигурации.";

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <array>
 #include <memory>
 #include <string>
 
@@ -56,6 +57,9 @@ class WindowSession : public QObject {
     void RestorePanels();
     std::string PortCaption() const;
     void StoreWorkDir(const std::string& chosenFile);
+    // Collects the controls into `target`'s image, the untouched fields left as they were.
+    bool CollectInto(MemoryAreas& target) const;
+    void WireKorrMirror();
 
     MemoryAreas& areas_;
     CommandLine& commandLine_;
@@ -64,6 +68,8 @@ class WindowSession : public QObject {
     std::unique_ptr<TFormCfg> window_;
     std::unique_ptr<TFormConnect> connect_;
     PresentationState presentation_;
+    ControlState shown_controls_;  // the controls as the last presentation left them
+    bool mirroring_ = false;
     QTimer timer1_;
     bool cycleMode_ = false;
     bool shown_ = false;

@@ -1,6 +1,8 @@
 #include "link/rwclass.h"
 
+#include <QThread>
 #include <chrono>
+#include <thread>
 
 #include "model/memory.h"
 
@@ -13,7 +15,8 @@ TRWClass::TRWClass(MemoryAreas& areas, const LinkTiming& timing, const std::stri
       trace_(std::make_unique<TraceLog>(tracePath)),
       engine_(serial_, tcp_, LinkImage::Of(areas), timing, trace_.get()) {
     engine_.SetShowLinkText([this] { Synchronize(); });
-    thread_ = std::thread([this] { Body(); });
+    thread_.reset(QThread::create([this] { Body(); }));
+    thread_->start();
 }
 
 TRWClass::~TRWClass() {
@@ -24,7 +27,7 @@ TRWClass::~TRWClass() {
     }
     wake_.notify_all();
     served_.notify_all();
-    thread_.join();
+    thread_->wait();
 }
 
 bool TRWClass::StartTcpCommand(int command, const std::string& host, int tcpPort, int netAddr,

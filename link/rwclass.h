@@ -13,10 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "core/protocol/link_engine.h"
 #include "link/qt_lines.h"
+
+class QThread;
 
 namespace vir05 {
 
@@ -73,7 +74,8 @@ class TRWClass {
     bool syncPending_ = false;
     bool quit_ = false;
     std::atomic<bool> parked_{true};
-    std::thread thread_;
+    // A QThread, so that the line's sockets and ports are used in a thread Qt knows.
+    std::unique_ptr<QThread> thread_;
 };
 
 }  // namespace vir05

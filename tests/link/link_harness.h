@@ -56,7 +56,16 @@ class LinkTest : public ::testing::Test {
         link_ = std::make_unique<TRWClass>(*areas_, FastTiming(), "");
         link_->SetShowLinkText([this](const std::string& text) { captions_.push_back(text); });
     }
-    void TearDown() override { link_.reset(); }
+    void TearDown() override {
+        link_.reset();
+        tcp_.reset();  // before the controllers it serves
+    }
+
+    // A simulated controller that lives until the end of the test, after every line serving it.
+    SimController& MakeSim(std::uint16_t softVer = 107, int circuits = 2) {
+        sims_.push_back(std::make_unique<SimController>(softVer, circuits));
+        return *sims_.back();
+    }
 
     void StartTcpServer(SimController& sim) {
         tcp_ = std::make_unique<sim::TcpServer>(sim.controller, sim.faults, 0);
@@ -83,6 +92,7 @@ class LinkTest : public ::testing::Test {
     const std::uint8_t* Received() const { return areas_->ReceiveArea.data(); }
 
     std::unique_ptr<MemoryAreas> areas_;
+    std::vector<std::unique_ptr<SimController>> sims_;  // destroyed after the lines below
     std::unique_ptr<TRWClass> link_;
     std::unique_ptr<sim::TcpServer> tcp_;
     std::vector<std::string> captions_;

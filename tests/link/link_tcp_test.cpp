@@ -19,7 +19,7 @@ void ExpectSameImage(const std::uint8_t* got, const std::array<std::uint8_t, kIm
 }
 
 TEST_F(LinkTest, ReadCurrentDeliversTheImageAfterItsHeader) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     std::memset(areas_->ReceiveArea.data(), 0x5A, areas_->ReceiveArea.size());
     ASSERT_TRUE(StartTcp(command::ReadCurrent));
@@ -43,7 +43,7 @@ TEST_F(LinkTest, ReadCurrentDeliversTheImageAfterItsHeader) {
 TEST_F(LinkTest, CompressedAndPlainArchivesGiveTheSameImage) {
     std::vector<std::uint8_t> rings[2];
     for (int i = 0; i < 2; ++i) {
-        SimController sim(i == 0 ? 106 : 107);
+        SimController& sim = MakeSim(i == 0 ? 106 : 107);
         StartTcpServer(sim);
         ASSERT_TRUE(StartTcp(command::ReadArchive));
         WaitDone();
@@ -71,7 +71,7 @@ TEST_F(LinkTest, CompressedAndPlainArchivesGiveTheSameImage) {
 }
 
 TEST_F(LinkTest, ConfigurationWriteSendsOnlyTheChangedSpan) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     ASSERT_TRUE(StartTcp(command::ReadCurrent));
     WaitDone();
@@ -106,7 +106,7 @@ TEST_F(LinkTest, ConfigurationWriteSendsOnlyTheChangedSpan) {
 }
 
 TEST_F(LinkTest, ClockSerialAndServiceCommands) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     ASSERT_TRUE(StartTcp(command::SetClock));
     WaitDone();
@@ -142,7 +142,7 @@ TEST_F(LinkTest, ClockSerialAndServiceCommands) {
 }
 
 TEST_F(LinkTest, EmulatorStepExchange) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     PutI16(areas_->DeviceImage(), CircuitField(0, rec::T11), 4000);
     areas_->DeviceImage()[addr::EmulationFlag] = 2;
@@ -170,7 +170,7 @@ struct FaultCase {
 class LinkFaultTest : public LinkTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(LinkFaultTest, ReadCurrentReportsTheFault) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     sim::FaultRule rule;
     rule.kind = GetParam().kind;
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{sim::FaultKind::Refuse, -2, "Невозможно установить соединение"}));
 
 TEST_F(LinkTest, AReplyThatStallsIsCutAndReportedWithItsLength) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     sim::FaultRule rule;
     rule.kind = sim::FaultKind::Stall;
@@ -220,7 +220,7 @@ TEST_F(LinkTest, AReplyThatStallsIsCutAndReportedWithItsLength) {
 }
 
 TEST_F(LinkTest, RetriesThatRecover) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     sim.faults.ApplyToNext(sim::FaultKind::BadChecksum, 2);
     ASSERT_TRUE(StartTcp(command::ReadCurrent));
@@ -231,7 +231,7 @@ TEST_F(LinkTest, RetriesThatRecover) {
 }
 
 TEST_F(LinkTest, CancelDuringAWaitEndsWithMinusOne) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     sim::FaultRule rule;
     rule.kind = sim::FaultKind::Silence;
@@ -253,7 +253,7 @@ TEST_F(LinkTest, CancelDuringAWaitEndsWithMinusOne) {
 }
 
 TEST_F(LinkTest, StopDuringTheArchivePhaseKeepsTheBlocksRead) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     sim::FaultRule rule;
     rule.kind = sim::FaultKind::Silence;
@@ -279,7 +279,7 @@ namespace vir05::test {
 namespace {
 
 TEST_F(LinkTest, UnacknowledgedWritesReportStatusThree) {
-    SimController sim;
+    SimController& sim = MakeSim();
     StartTcpServer(sim);
     sim::FaultRule rule;
     rule.kind = sim::FaultKind::Silence;

@@ -119,6 +119,34 @@ TEST_F(SessionTest, ConfigurationWriteSendsOnlyTheEditedBytes) {
     EXPECT_EQ(controller_.Image()[189], 23);
 }
 
+TEST_F(SessionTest, AWriteWithoutEditsSendsNothing) {
+    // Values the window cannot show exactly: 21.50 °C in a whole-degree field, 90 s in minutes.
+    PutI16(image_.get(), CircuitField(0, rec::TConst), 2150);
+    PutU32(image_.get(), CircuitField(0, rec::TimeRC), 90);
+    controller_.Load(image_.get(), archive_.get());
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    SetPin("2749");
+    controller_.ClearReceivedFrames();
+    session_->WriteCfgClick(false, false);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Caption(), "Конфигурация записана");
+    EXPECT_TRUE(controller_.ReceivedFrames().empty());
+    // The mirror follows an edit of TConst; the edit alone is written.
+    auto* korr = Control<QAbstractSpinBox>("Korr");
+    auto* tconst = Control<QAbstractSpinBox>("TConst");
+    ASSERT_TRUE(korr && tconst);
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(tconst)) d->setValue(25);
+    if (auto* i = qobject_cast<QSpinBox*>(tconst)) i->setValue(25);
+    EXPECT_EQ(korr->text(), "25");
+    session_->WriteCfgClick(false, false);
+    ASSERT_TRUE(WaitIdle());
+    const auto frames = controller_.ReceivedFrames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(I16(controller_.Image().data(), CircuitField(0, rec::TConst)), 2500);
+    EXPECT_EQ(U32(controller_.Image().data(), CircuitField(0, rec::TimeRC)), 90u);
+}
+
 TEST_F(SessionTest, WrongPinStopsTheWriteBeforeAnythingIsSent) {
     session_->ReadTekClick(true);
     ASSERT_TRUE(WaitIdle());
