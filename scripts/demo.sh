@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on the bundled simulator: builds the program and the simulator, starts the
-# simulated controller on a free local TCP port, reads its whole archive with an unattended run
-# (no window, no display needed), and leaves the text output, its run log, the data file named
-# after the controller's serial number and the link's byte trace in out/.
+# simulated controller on a free local TCP port and reads its whole archive. With a display the
+# window opens connected to the simulator and shows what it read (close it to end the demo);
+# without one the same read runs unattended. The text output, its run log, the data file named
+# after the controller's serial number and the link's byte trace are left in out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -21,10 +22,19 @@ port=$(sed -n 's/^TCP 127\.0\.0\.1://p' ready.txt)
 echo "Simulated controller on 127.0.0.1:$port"
 
 status=0
-env -u DISPLAY ../build/release/app/vir05win -si127.0.0.1 -sp"$port" -n1 || status=$?
+files=$(pwd)
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Opening the window; close it to end the demo."
+  ../build/release/app/vir05win -si127.0.0.1 -sp"$port" -n1 -show || status=$?
+  # The window keeps the data file and the text output in the program's directory.
+  files=$(cd ../build/release/app && pwd)
+else
+  echo "No display: the archive is read without the window."
+  ../build/release/app/vir05win -si127.0.0.1 -sp"$port" -n1 || status=$?
+fi
 echo "Exit code:   $status"
-for f in ./*.vi5; do echo "Data file:   $(pwd)/${f#./}"; done
-echo "Text output: $(pwd)/def.txt ($(grep -c '^\[' def.txt) sections)"
+for f in "$files"/*.vi5; do echo "Data file:   $f"; done
+echo "Text output: $files/def.txt ($(grep -c '^\[' "$files/def.txt") sections)"
 echo "Run log:     $(pwd)/def.txt.log"
 echo "Link trace:  $(pwd)/test.txt"
 exit "$status"
