@@ -413,6 +413,8 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
     SendBytes(frame, frameLength);
     std::size_t count = 0;
     ReceiveReply(buf, cap, count, 1, req_.ReplyTicks, replyLength);
+    // A stop by the user ends the wait without a verdict: nothing to report, nothing counted.
+    if (Cancelled()) return false;
     if (count == 0) {
         Fail(link_status::NoReply, kTextNoByte);
         return false;
@@ -484,6 +486,7 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     SendBytes(frame, length);
     std::size_t count = 0;
     ReceiveReply(buf, cap, count, 1, req_.ReplyTicks, 0);
+    if (Cancelled()) return false;
     if (count == 0) {
         Fail(link_status::NoReply, kTextNoByte);
         return false;
@@ -532,7 +535,7 @@ bool LinkEngine::ReadCurrent() {
     bool ok = false;
     for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
         ok = ReadExchange(frame, length, kImageReplyLength, true, attempt == kReadAttempts);
-        ShowLinkText();
+        if (!Cancelled()) ShowLinkText();  // a stop leaves the caption as the user's click set it
         if (Cancelled() || ok || attempt == kReadAttempts) break;
         req_.Status = 0;
     }
@@ -560,7 +563,7 @@ void LinkEngine::ReadArchive() {
         bool ok = false;
         for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
             ok = ArchiveBlockExchange(s, plan.mode, attempt == kReadAttempts);
-            ShowLinkText();
+            if (!Cancelled()) ShowLinkText();
             if (Cancelled() || ok || attempt == kReadAttempts) break;
             req_.Status = 0;
         }

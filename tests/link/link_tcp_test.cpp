@@ -250,6 +250,9 @@ TEST_F(LinkTest, CancelDuringAWaitEndsWithMinusOne) {
     EXPECT_EQ(link_->GetStatus(), -1);
     EXPECT_EQ(link_->Request().ErrorText, "Отменено пользователем");
     EXPECT_EQ(link_->Request().StartCommand, command::ReadCurrent);
+    // A stop is no failed exchange: nothing is counted and the caption is not touched.
+    EXPECT_EQ(link_->Request().ErrorCount.load(), 0);
+    EXPECT_TRUE(captions_.empty());
 }
 
 TEST_F(LinkTest, StopDuringTheArchivePhaseKeepsTheBlocksRead) {

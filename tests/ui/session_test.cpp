@@ -206,6 +206,27 @@ TEST_F(SessionTest, ServiceCodeGatesThePagesAndTheWrite) {
     EXPECT_FALSE(visible("TabSheetServ"));
 }
 
+TEST_F(SessionTest, AReadClickDuringCyclicReadingEndsTheCycleWithoutAReport) {
+    sim::FaultRule silence;
+    silence.kind = sim::FaultKind::Silence;
+    faults_.Set(silence);
+    session_->ReadCycleClick();
+    EXPECT_TRUE(session_->CycleMode());
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 50)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    // The click clears the cycle; its start, made while the link runs, only cancels the read.
+    session_->ReadTekClick(true);
+    const QString clicked = Caption();
+    EXPECT_TRUE(clicked.startsWith("Чтение ("));
+    EXPECT_FALSE(session_->CycleMode());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(session_->Link().GetStatus(), -1);
+    EXPECT_EQ(Caption(), clicked);  // a cancellation is not reported
+    EXPECT_TRUE(session_->Window().ReadPanelVisible());
+}
+
 TEST_F(SessionTest, FailureCaptionAndClosingDuringALongRead) {
     sim::FaultRule silence;
     silence.kind = sim::FaultKind::Silence;
@@ -250,6 +271,33 @@ TEST_F(SessionTest, CommandLineCommandWithTheWindowShown) {
     EXPECT_TRUE(session_->Connection().findChild<QRadioButton*>("TCP")->isChecked());
     QTabWidget* tabs = session_->Window().PageControl();
     EXPECT_FALSE(tabs->isTabVisible(tabs->indexOf(tabs->findChild<QWidget*>("TabSheetServ"))));
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// Pictures of every page after a read from the simulator, for a person to look at: written
+// when VIR05_SHOT_DIR names a directory (run under a virtual X server for real fonts).
+TEST_F(SessionTest, PicturesOfEveryPageAfterARead) {
+    const QString dir = qEnvironmentVariable("VIR05_SHOT_DIR");
+    if (dir.isEmpty()) GTEST_SKIP() << "VIR05_SHOT_DIR is not set";
+    SetPin("2749");
+    session_->Window().show();
+    session_->ReadArchClick();
+    ASSERT_TRUE(WaitIdle(60000));
+    QTabWidget* tabs = session_->Window().PageControl();
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QApplication::processEvents();
+        const QString name = QString("%1/window-%2-%3.png")
+                                 .arg(dir)
+                                 .arg(i, 2, 10, QChar('0'))
+                                 .arg(tabs->widget(i)->objectName());
+        EXPECT_TRUE(session_->Window().grab().save(name)) << name.toStdString();
+    }
 }
 
 }  // namespace
