@@ -43,6 +43,13 @@ std::string HexUpper(std::uint32_t v, int minDigits) {
     return s;
 }
 
+std::string_view TrimBlanks(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
 std::optional<std::int32_t> ParseInt(std::string_view t) {
     if (t.empty()) return std::nullopt;
     std::size_t i = 0;

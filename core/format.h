@@ -33,6 +33,9 @@ std::string Hex2(std::uint8_t b);
 // Upper-case hexadecimal with at least `minDigits` digits.
 std::string HexUpper(std::uint32_t v, int minDigits);
 
+// The text without the blanks and tabs around it.
+std::string_view TrimBlanks(std::string_view text);
+
 // A whole decimal number with an optional sign and nothing else; nullopt when the text is not
 // one or does not fit in 32 bits.
 std::optional<std::int32_t> ParseInt(std::string_view text);

@@ -8,12 +8,6 @@
 namespace vir05 {
 
 namespace {
-std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -29,18 +23,18 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 IniFile::Line IniFile::MakeLine(std::string text) {
     Line line;
-    const std::string_view t = Trim(text);
+    const std::string_view t = TrimBlanks(text);
     if (t.size() >= 2 && t.front() == '[') {
         const auto close = t.find(']');
         if (close != std::string_view::npos) {
             line.kind = Line::Section;
-            line.name = std::string(Trim(t.substr(1, close - 1)));
+            line.name = std::string(TrimBlanks(t.substr(1, close - 1)));
         }
     } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
         const auto eq = t.find('=');
         if (eq != std::string_view::npos && eq > 0) {
             line.kind = Line::Key;
-            line.name = std::string(Trim(t.substr(0, eq)));
+            line.name = std::string(TrimBlanks(t.substr(0, eq)));
         }
     }
     line.text = std::move(text);
@@ -129,7 +123,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
     const int k = s >= 0 ? FindKey(s, key) : -1;
     if (k < 0) return std::string(fallback);
     const std::string& t = lines_[static_cast<std::size_t>(k)].text;
-    return std::string(Trim(std::string_view(t).substr(t.find('=') + 1)));
+    return std::string(TrimBlanks(std::string_view(t).substr(t.find('=') + 1)));
 }
 
 int IniFile::ReadInteger(std::string_view section, std::string_view key, int fallback) const {
@@ -142,7 +136,8 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     int s = FindSection(section);
     if (s < 0) {
         // A new section goes at the end, after a blank line when the file has content.
-        if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back(MakeLine(""));
+        if (!lines_.empty() && !TrimBlanks(lines_.back().text).empty())
+            lines_.push_back(MakeLine(""));
         lines_.push_back(MakeLine("[" + std::string(section) + "]"));
         lines_.push_back(MakeLine(std::move(text)));
         return;
@@ -154,7 +149,7 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     }
     // After the section's last non-blank line.
     int at = SectionEnd(s);
-    while (at - 1 > s && Trim(lines_[static_cast<std::size_t>(at - 1)].text).empty())
+    while (at - 1 > s && TrimBlanks(lines_[static_cast<std::size_t>(at - 1)].text).empty())
         --at;
     lines_.insert(lines_.begin() + at, MakeLine(std::move(text)));
 }

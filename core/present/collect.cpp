@@ -17,14 +17,6 @@ using namespace present_detail;
 
 namespace {
 
-std::string_view Trim(std::string_view t) {
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
-        t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
-        t.remove_suffix(1);
-    return t;
-}
-
 const ControlValue* Find(const ControlState& in, std::string_view name) {
     const auto it = in.find(name);
     return it == in.end() ? nullptr : &it->second;
@@ -89,7 +81,7 @@ bool CollectField(const FieldBinding& b, const ControlState& in, std::uint8_t* b
             base[b.offset] = v->checked ? 1 : 0;
             return true;
         case Conversion::IntText:
-            WriteLow(base, b.offset, b.type, ParseIntOr(Trim(v->text), b.textDefault));
+            WriteLow(base, b.offset, b.type, ParseIntOr(TrimBlanks(v->text), b.textDefault));
             return true;
         case Conversion::PinBcd:
             PutU16(base, b.offset, PinTextToBcd(v->text));
@@ -132,7 +124,7 @@ bool CollectField(const FieldBinding& b, const ControlState& in, std::uint8_t* b
 std::uint16_t PinTextToBcd(std::string_view text) {
     // One entry per character; a character of more than one UTF-8 byte is one non-digit.
     std::string chars;
-    for (const char c : Trim(text)) {
+    for (const char c : TrimBlanks(text)) {
         const auto b = static_cast<std::uint8_t>(c);
         if ((b & 0xC0) == 0x80) continue;
         chars += b < 0x80 ? c : '?';

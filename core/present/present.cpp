@@ -40,14 +40,6 @@ double RoundDecimals(double v, int decimals) {
     return back;
 }
 
-std::string_view Trim(std::string_view t) {
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
-        t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
-        t.remove_suffix(1);
-    return t;
-}
-
 std::string Join(const std::vector<std::string>& lines) {
     std::string s;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -165,7 +157,7 @@ double SpinShow(const SpinSpec& def, double value) {
 }
 
 double SpinRead(const SpinSpec& def, std::string_view text) {
-    const auto v = ParseReal(Trim(text));
+    const auto v = ParseReal(TrimBlanks(text));
     return SpinShow(def, v ? *v : def.minimum);
 }
 

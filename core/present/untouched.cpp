@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/present/fields.h"
 #include "core/present/present.h"
 
 namespace vir05 {
@@ -15,20 +16,6 @@ bool Same(const ControlState& a, const ControlState& b, std::string_view name) {
     const ControlValue& u = x->second;
     const ControlValue& v = y->second;
     return u.number == v.number && u.index == v.index && u.checked == v.checked && u.text == v.text;
-}
-
-// The bytes a binding writes, from its first address.
-int Width(const FieldBinding& b) {
-    switch (b.conversion) {
-        case Conversion::GsmPhone:
-            return addr::GsmPhoneSize;
-        case Conversion::GsmMessage:
-            return addr::GsmMessageEnd - addr::GsmMessage + 1;
-        case Conversion::SensorType:
-            return addr::ChannelCount;
-        default:
-            return FieldWidth(b.type);
-    }
 }
 
 }  // namespace
@@ -46,7 +33,7 @@ void KeepUntouchedFields(const ControlState& read, const ControlState& presented
         }
         if (!untouched) continue;
         const int address = b.inRecord ? CircuitField(circuit, b.offset) : b.offset;
-        const int width = Width(b);
+        const int width = present_detail::BindingSize(b);
         if (address < 0 || address + width > static_cast<int>(kImageSize)) continue;
         std::memcpy(areas.DeviceImage() + address, before + address,
                     static_cast<std::size_t>(width));

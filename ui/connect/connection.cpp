@@ -9,17 +9,10 @@ namespace vir05 {
 
 namespace {
 
-std::string_view TrimSpaces(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
-
 // A whole number in [lo, hi], or the fallback. Spaces around the digits are allowed: they are
 // easily typed into a drop-down list and do not make the number unreadable.
 int NumberInRange(std::string_view text, int lo, int hi, int fallback) {
-    const auto n = ParseInt(TrimSpaces(text));
+    const auto n = ParseInt(TrimBlanks(text));
     return n && *n >= lo && *n <= hi ? *n : fallback;
 }
 
