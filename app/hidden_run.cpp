@@ -40,14 +40,7 @@ int RunHiddenCommand(int argc, char** argv, CommandLine& cl, const StartupOutcom
     link.SetShowLinkText([&caption](const std::string& text) { caption = text; });
 
     const int command = outcome.command;
-    if (!cl.host.empty())
-        link.StartTcpCommand(command, cl.host, cl.tcpPort, cl.NetAddress(),
-                             areas.ReceiveArea.data(), &areas.ProgressCell);
-    else
-        link.StartSerialCommand(command, cl.PortName(), cl.NetAddress(), cl.phone,
-                                static_cast<std::uint32_t>(cl.baudRate), areas.ReceiveArea.data(),
-                                &areas.ProgressCell);
-    if (cl.archiveSlots != 0) link.Request().ArchiveSlots = cl.archiveSlots;
+    link.StartCommandLineCommand(command, cl, areas);
 
     int exitCode = static_cast<int>(ExitCode::Failure);
     QTimer cycle;

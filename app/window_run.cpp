@@ -125,16 +125,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
     if (startup.kind == StartupOutcome::StartCommand) {
-        if (!commandLine.host.empty())
-            link_->StartTcpCommand(startup.command, commandLine.host, commandLine.tcpPort,
-                                   commandLine.NetAddress(), areas_.ReceiveArea.data(),
-                                   &areas_.ProgressCell);
-        else
-            link_->StartSerialCommand(startup.command, commandLine.PortName(),
-                                      commandLine.NetAddress(), commandLine.phone,
-                                      static_cast<std::uint32_t>(commandLine.baudRate),
-                                      areas_.ReceiveArea.data(), &areas_.ProgressCell);
-        if (commandLine.archiveSlots != 0) link_->Request().ArchiveSlots = commandLine.archiveSlots;
+        link_->StartCommandLineCommand(startup.command, commandLine, areas_);
         window_->SetReadPanelVisible(false);
         timer1_.start();
     }
