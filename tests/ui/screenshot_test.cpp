@@ -1,7 +1,7 @@
 // Pictures of every page with a generated image presented, for looking at the layout.
 //
-// Runs only when VIR05_SHOTS_DIR names a directory, best under a virtual X server, e.g.
-//   VIR05_SHOTS_DIR=/tmp/vir05-shots xvfb-run -s "-screen 0 1280x1024x24"
+// Runs only when VIR05_SHOT_DIR names a directory, best under a virtual X server, e.g.
+//   VIR05_SHOT_DIR=/tmp/vir05-shots xvfb-run -s "-screen 0 1280x1024x24"
 //   env QT_QPA_PLATFORM=xcb ui_tests --gtest_filter='Screenshots.*'
 // (one command line).
 #include <gtest/gtest.h>
@@ -28,8 +28,8 @@ bool Save(QWidget* window, const QString& path) {
 }
 
 TEST(Screenshots, EveryPageWithAPresentedImage) {
-    const QString dir = qEnvironmentVariable("VIR05_SHOTS_DIR");
-    if (dir.isEmpty()) GTEST_SKIP() << "VIR05_SHOTS_DIR not set";
+    const QString dir = qEnvironmentVariable("VIR05_SHOT_DIR");
+    if (dir.isEmpty()) GTEST_SKIP() << "VIR05_SHOT_DIR not set";
     ASSERT_TRUE(QDir().mkpath(dir));
 
     auto areas = std::make_unique<MemoryAreas>();
