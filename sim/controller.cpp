@@ -1,5 +1,7 @@
 #include "sim/controller.h"
 
+#include "sim/civil.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -36,25 +38,6 @@ bool ParamCountFits(std::uint8_t op, std::uint8_t count) {
         default:
             return false;
     }
-}
-
-struct Civil {
-    int year, month, day, hour, minute, second, isoWeekday;
-};
-
-Civil ToCivil(std::int64_t seconds) {
-    using namespace std::chrono;
-    const sys_seconds t{std::chrono::seconds(seconds)};
-    const auto dayPoint = floor<days>(t);
-    const year_month_day ymd{dayPoint};
-    const hh_mm_ss hms{t - dayPoint};
-    return Civil{static_cast<int>(ymd.year()),
-                 static_cast<int>(unsigned(ymd.month())),
-                 static_cast<int>(unsigned(ymd.day())),
-                 static_cast<int>(hms.hours().count()),
-                 static_cast<int>(hms.minutes().count()),
-                 static_cast<int>(hms.seconds().count()),
-                 static_cast<int>(weekday{dayPoint}.iso_encoding())};
 }
 
 // Reads the clock bytes 0 to 6; nullopt when they do not form a real date and time.

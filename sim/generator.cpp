@@ -7,6 +7,7 @@
 
 #include "model/bytes.h"
 #include "model/layout.h"
+#include "sim/civil.h"
 
 namespace vir05::sim {
 
@@ -36,23 +37,8 @@ class Rng {
 
 using Seconds = std::chrono::sys_seconds;
 
-struct Civil {
-    int year, month, day, hour, minute, second, weekday;  // weekday 1 = Monday .. 7 = Sunday
-};
-
 Civil ToCivil(Seconds t) {
-    using namespace std::chrono;
-    const auto dayPoint = floor<days>(t);
-    const year_month_day ymd{dayPoint};
-    const hh_mm_ss hms{t - dayPoint};
-    const weekday wd{dayPoint};
-    return Civil{static_cast<int>(ymd.year()),
-                 static_cast<int>(unsigned(ymd.month())),
-                 static_cast<int>(unsigned(ymd.day())),
-                 static_cast<int>(hms.hours().count()),
-                 static_cast<int>(hms.minutes().count()),
-                 static_cast<int>(hms.seconds().count()),
-                 static_cast<int>(wd.iso_encoding())};
+    return sim::ToCivil(t.time_since_epoch().count());
 }
 
 Seconds FromOptions(const GeneratorOptions& o) {
@@ -126,7 +112,7 @@ void FillClock(std::uint8_t* img, const Civil& c) {
     img[addr::ClockSec] = ToBcd(c.second);
     img[addr::ClockMin] = ToBcd(c.minute);
     img[addr::ClockHour] = ToBcd(c.hour);
-    img[addr::ClockWeekday] = static_cast<std::uint8_t>(c.weekday);
+    img[addr::ClockWeekday] = static_cast<std::uint8_t>(c.isoWeekday);
     img[addr::ClockDay] = ToBcd(c.day);
     img[addr::ClockMonth] = ToBcd(c.month);
     img[addr::ClockYear] = ToBcd(c.year % 100);

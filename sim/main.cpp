@@ -26,7 +26,7 @@ using namespace vir05;
 constexpr const char* kUsage =
     "Usage:\n"
     "  vir05sim [--tcp PORT] [--pty] [--modem] [--file F.vi5 | --seed N --circuits 1|2\n"
-    "           --softver N] [--address N] [--baud N] [--fault SPEC]... [--ready-file PATH]\n"
+    "           --softver N] [--address N] [--baud N] [--fault RULE]... [--ready-file PATH]\n"
     "  vir05sim generate [--seed N] [--circuits 1|2] [--softver N] -o FILE.vi5\n"
     "  vir05sim --help\n"
     "\n"
@@ -39,11 +39,11 @@ constexpr const char* kUsage =
     "  --seed N, --circuits 1|2, --softver N   generated contents (default 1, 2, 107)\n"
     "  --address N      network address 0..255 (default: the image's own)\n"
     "  --baud N         line speed of the pseudo-terminals (default: the image's interface speed)\n"
-    "  --fault SPEC     KIND[:every=N|:random=P[:seed=S]][:next=K][:ms=T], KIND one of\n"
+    "  --fault RULE     KIND[:every=N|:random=P[:seed=S]][:next=K][:ms=T], KIND one of\n"
     "                   checksum, header, truncate, stall, silence, refuse, modem-noreset,\n"
     "                   modem-busy, modem-nodial, modem-nocarrier\n"
     "  --ready-file P   also write the lines to P once everything listens\n"
-    "While serving, \"fault SPEC\" or \"fault none\" on standard input changes the faults.\n"
+    "While serving, \"fault RULE\" or \"fault none\" on standard input changes the faults.\n"
     "generate writes generated contents as a data file and exits.\n";
 
 int Fail(const std::string& message) {
@@ -230,12 +230,12 @@ int Serve(const std::vector<std::string>& args) {
         if (std::rename(temp.c_str(), o.readyFile.c_str()) != 0)
             return std::cerr << "vir05sim: cannot write " << o.readyFile << "\n", 1;
     }
-    // Faults can be changed while serving: "fault SPEC" or "fault none" on standard input.
+    // Faults can be changed while serving: "fault RULE" or "fault none" on standard input.
     std::thread([&faults] {
         std::string line;
         while (std::getline(std::cin, line)) {
             if (line.rfind("fault ", 0) != 0) {
-                std::cerr << "vir05sim: commands are \"fault SPEC\" and \"fault none\"\n";
+                std::cerr << "vir05sim: commands are \"fault RULE\" and \"fault none\"\n";
                 continue;
             }
             const std::string spec = line.substr(6);

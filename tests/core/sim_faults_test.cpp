@@ -127,7 +127,7 @@ TEST(SimFaults, RefusalCountsConnectionsNotReplies) {
     EXPECT_TRUE(faults.ModemFault(FaultKind::ModemBusy));
 }
 
-TEST(SimFaults, ParsesFaultSpecifications) {
+TEST(SimFaults, ParsesFaultTexts) {
     struct Good {
         const char* text;
         FaultKind kind;
