@@ -1,0 +1,172 @@
+#include "ui/main/service_actions.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include "core/format.h"
+#include "core/protocol/link_request.h"
+#include "link/rwclass.h"
+#include "model/bytes.h"
+#include "model/layout.h"
+#include "model/memory.h"
+
+namespace vir05 {
+
+bool ConfirmOperation(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QString::fromUtf8(kConfirmTitle), text,
+                                 QMessageBox::Ok | QMessageBox::Cancel,
+                                 QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+bool StartLinkCommand(TRWClass& link, MemoryAreas& areas, const ConnectionValues& v, int command) {
+    if (v.IsTcp())
+        return link.StartTcpCommand(command, v.host, v.tcpPort, v.netAddr, areas.ReceiveArea.data(),
+                                    &areas.ProgressCell);
+    return link.StartSerialCommand(command, v.port, v.netAddr, v.phone, v.baudRate,
+                                   areas.ReceiveArea.data(), &areas.ProgressCell);
+}
+
+ServiceActions::ServiceActions(QWidget* pages, std::uint8_t* image, ServiceHooks hooks,
+                               QObject* parent)
+    : QObject(parent), pages_(pages), image_(image), hooks_(std::move(hooks)) {
+    if (!pages_) return;
+    auto button = [this](const char* name, void (ServiceActions::*handler)()) {
+        if (auto* b = pages_->findChild<QPushButton*>(name))
+            connect(b, &QPushButton::clicked, this, handler);
+    };
+    button("Klb_KZ", &ServiceActions::Klb_KZClick);
+    button("Klb_100", &ServiceActions::Klb_100Click);
+    button("ClrStat", &ServiceActions::ClrStatClick);
+    button("SetTime", &ServiceActions::SetTimeClick);
+    button("NextSerial", &ServiceActions::NextSerialClick);
+    button("Reset", &ServiceActions::ResetClick);
+    nextSerial_ = pages_->findChild<QPushButton*>("NextSerial");
+    serialN_ = pages_->findChild<QSpinBox*>("SerialN");
+    if (serialN_) {
+        // Only the arrows (and the arrow keys) choose a number; typing does not.
+        serialN_->installEventFilter(this);
+        connect(serialN_, &QSpinBox::valueChanged, this, [this] {
+            if (arrowPressed_) SerialNClick();
+        });
+    }
+}
+
+bool ServiceActions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == serialN_) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick: {
+                // The spin box itself receives only the presses outside its text field: those
+                // on the arrow buttons.
+                const auto* m = static_cast<QMouseEvent*>(event);
+                const auto* edit = serialN_->findChild<QLineEdit*>();
+                arrowPressed_ = !edit || !edit->geometry().contains(m->position().toPoint());
+                break;
+            }
+            case QEvent::MouseButtonRelease:
+            case QEvent::FocusOut:
+                arrowPressed_ = false;
+                break;
+            case QEvent::KeyPress: {
+                const int key = static_cast<QKeyEvent*>(event)->key();
+                arrowPressed_ = key == Qt::Key_Up || key == Qt::Key_Down;
+                break;
+            }
+            case QEvent::KeyRelease:
+                arrowPressed_ = false;
+                break;
+            default:
+                break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool ServiceActions::Confirm(const QString& text) const {
+    if (hooks_.confirm) return hooks_.confirm(text);
+    return ConfirmOperation(pages_ ? pages_->window() : nullptr, text);
+}
+
+void ServiceActions::Run(int command, bool serialLine, const std::string& prefix) {
+    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    if (hooks_.start) hooks_.start(command, serialLine);
+    // The port text is named also when the command goes over TCP.
+    if (hooks_.setCaption)
+        hooks_.setCaption(QString::fromStdString(prefix + t.port + ", Адр:" + t.netAddr + ")"));
+    if (hooks_.hideReadPanel) hooks_.hideReadPanel();
+}
+
+void ServiceActions::Action(const QString& question, int command, bool serialLine,
+                            const std::string& prefix) {
+    if (!Confirm(question)) return;
+    Run(command, serialLine, prefix);
+}
+
+void ServiceActions::Klb_KZClick() {
+    Action("Провести калибровку на закороченом шлейфе?", command::ServiceCalibrateShort, true,
+           "Калибровка К.З. (");
+}
+
+void ServiceActions::Klb_100Click() {
+    Action("Провести калибровку на резисторе=500(100) ом?", command::ServiceCalibrate100, true,
+           "Калибровка 500 (100) (");
+}
+
+void ServiceActions::ClrStatClick() {
+    Action("Стереть архив прибора?", command::ServiceEraseArchives, false, "Стирание архива (");
+}
+
+void ServiceActions::SetTimeClick() {
+    Action("Загрузить системное время в прибор?", command::SetClock, false, "Коррекция времени (");
+}
+
+void ServiceActions::ResetClick() {
+    Action("Провести перезагрузку?", command::ServiceReboot, true, "Перезагрузка (");
+}
+
+QString ServiceActions::NextSerialText() const {
+    return nextSerial_ ? nextSerial_->text() : QString();
+}
+
+void ServiceActions::NextSerialClick() {
+    const QString caption = NextSerialText();
+    if (!Confirm("Записать новый S/N " + caption)) return;
+    const std::optional<std::int32_t> chosen = ParseInt(caption.toStdString());
+    const std::int32_t current = image_ ? I32(image_, addr::DevNumber) : kDefaultSerialNumber;
+    if (current != kDefaultSerialNumber) {
+        const QString second =
+            chosen && *chosen == current
+                ? "Текущий серийный номер равен новому! Записать все равно?"
+                : "Текущий серийный номер - не номер по умолчению! Записать все равно?";
+        if (!Confirm(second)) return;
+    }
+    // A caption that is not a number (a damaged settings file) would give the controller the
+    // serial number 0: nothing is written then.
+    if (!chosen || !image_) {
+        if (hooks_.setCaption)
+            hooks_.setCaption("Ошибка: серийный номер \"" + caption + "\" - не число");
+        return;
+    }
+    // The link sends the four bytes at DevNumber from the image.
+    PutI32(image_, addr::DevNumber, *chosen);
+    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    if (hooks_.start) hooks_.start(command::WriteSerial, true);
+    if (hooks_.setCaption)
+        hooks_.setCaption(QString::fromStdString("Запись S/N " + caption.toStdString() +
+                                                 ", Адр:" + t.netAddr + ")"));
+    if (hooks_.hideReadPanel) hooks_.hideReadPanel();
+}
+
+void ServiceActions::SerialNClick() {
+    if (!serialN_ || !nextSerial_) return;
+    const std::string number = std::to_string(serialN_->value());
+    nextSerial_->setText(QString::fromStdString(number));
+    if (hooks_.nextSerialChosen) hooks_.nextSerialChosen(number);
+}
+
+}  // namespace vir05
