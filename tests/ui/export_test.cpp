@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -58,6 +59,24 @@ TEST(ExportGrid, ModelHeaderAndSelectionBecomeGridRows) {
     ASSERT_TRUE(s.has_value());
     EXPECT_EQ(s->top, 2);
     EXPECT_EQ(s->bottom, 4);
+}
+
+TEST(ExportGrid, HooksReadTheViewAtExportTime) {
+    auto model = ArchiveModel(kRows);
+    auto view = std::make_unique<QTableView>();
+    const ExportHooks h = ViewExportHooks(view.get());
+    view->setModel(model.get());  // set after the hooks: read when the export runs
+    EXPECT_EQ(h.model(), model.get());
+    EXPECT_FALSE(h.selection().has_value());
+    view->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(2, 3)),
+                                   QItemSelectionModel::Select);
+    const auto s = h.selection();
+    ASSERT_TRUE(s.has_value());
+    EXPECT_EQ(s->top, 1);
+    EXPECT_EQ(s->bottom, 3);
+    view.reset();  // the page went first
+    EXPECT_EQ(h.model(), nullptr);
+    EXPECT_FALSE(h.selection().has_value());
 }
 
 TEST(ExportGrid, SaveDialogTxt) {

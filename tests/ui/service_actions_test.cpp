@@ -200,6 +200,27 @@ TEST_F(ServiceFixture, SerialNumberThatIsNotANumberIsNotWritten) {
     EXPECT_EQ(hidden_, 0);
 }
 
+// The hooks of the real window and dialog: the caption is the window's title, the tool panel
+// goes, the texts are the dialog's.
+TEST(ServiceWindowHooks, CaptionPanelAndTextsOfTheWindow) {
+    TFormCfg window;
+    TFormConnect connection;
+    connection.findChild<QComboBox*>("_Port")->setEditText("COM5");
+    connection.findChild<QSpinBox*>("_NetAddr")->setValue(3);
+    std::vector<Start> starts;
+    ServiceHooks h = WindowServiceHooks(window, connection, [&](int c, bool s) {
+        starts.push_back({c, s});
+    });
+    h.confirm = [](const QString&) { return true; };
+    window.SetReadPanelVisible(true);
+    std::array<std::uint8_t, kImageSize> image{};
+    ServiceActions actions(window.Pages(), image.data(), std::move(h));
+    actions.ClrStatClick();
+    EXPECT_THAT(starts, ElementsAre(Start{9, false}));
+    EXPECT_EQ(window.windowTitle().toStdString(), "Стирание архива (COM5, Адр:3)");
+    EXPECT_FALSE(window.ReadPanelVisible());
+}
+
 // SerialN's arrows choose the number NextSerial writes; typing into SerialN does not.
 TEST(ServiceSerialN, ArrowsChooseTheNextNumber) {
     QWidget pages;

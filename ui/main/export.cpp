@@ -1,11 +1,13 @@
 #include "ui/main/export.h"
 
 #include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLocale>
+#include <QPointer>
 #include <QSaveFile>
 #include <QUrl>
 #include <algorithm>
@@ -68,6 +70,19 @@ bool WriteFileWhole(const QString& path, const std::string& text) {
 
 std::string SystemDecimalSeparator() {
     return QLocale::system().decimalPoint().toStdString();
+}
+
+ExportHooks ViewExportHooks(const QAbstractItemView* view) {
+    ExportHooks h;
+    // The view may go before the exporter; a vanished view exports an empty grid.
+    QPointer<const QAbstractItemView> guarded(view);
+    h.model = [guarded]() -> const QAbstractItemModel* {
+        return guarded ? guarded->model() : nullptr;
+    };
+    h.selection = [guarded]() -> std::optional<SheetSelection> {
+        return guarded ? SelectionOf(guarded->selectionModel()) : std::nullopt;
+    };
+    return h;
 }
 
 SpreadsheetExport::SpreadsheetExport(QWidget* parent, ExportHooks hooks,

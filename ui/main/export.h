@@ -12,6 +12,7 @@
 #include "core/spreadsheet.h"
 
 class QAbstractItemModel;
+class QAbstractItemView;
 class QFileDialog;
 class QItemSelectionModel;
 class QUrl;
@@ -46,6 +47,10 @@ struct ExportHooks {
     std::function<bool(const QUrl&)> openUrl;
     std::function<void(const QString&)> setCaption;
 };
+
+// Hooks that read the grid and its selection from `view` (StringGrid1) at the time of the
+// export; the file choice, the opening and the caption stay to be set by the caller.
+ExportHooks ViewExportHooks(const QAbstractItemView* view);
 
 class SpreadsheetExport : public QObject {
     Q_OBJECT

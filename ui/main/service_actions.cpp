@@ -14,6 +14,8 @@
 #include "model/bytes.h"
 #include "model/layout.h"
 #include "model/memory.h"
+#include "ui/connect/connect.h"
+#include "ui/main/vir_cfg.h"
 
 namespace vir05 {
 
@@ -21,6 +23,16 @@ bool ConfirmOperation(QWidget* parent, const QString& text) {
     return QMessageBox::question(parent, QString::fromUtf8(kConfirmTitle), text,
                                  QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+ServiceHooks WindowServiceHooks(TFormCfg& window, TFormConnect& connection,
+                                std::function<void(int command, bool serialLine)> start) {
+    ServiceHooks h;
+    h.start = std::move(start);
+    h.setCaption = [&window](const QString& text) { window.SetCaption(text); };
+    h.hideReadPanel = [&window] { window.SetReadPanelVisible(false); };
+    h.texts = [&connection] { return connection.Texts(); };
+    return h;
 }
 
 bool StartLinkCommand(TRWClass& link, MemoryAreas& areas, const ConnectionValues& v, int command) {

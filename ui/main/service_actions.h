@@ -21,6 +21,8 @@ class QWidget;
 namespace vir05 {
 
 class TRWClass;
+class TFormCfg;
+class TFormConnect;
 struct MemoryAreas;
 
 inline constexpr const char* kConfirmTitle = "Подтвердите операцию";
@@ -41,6 +43,12 @@ struct ServiceHooks {
     // Told when an arrow of SerialN chose a new number for NextSerial (the caption's text).
     std::function<void(const std::string&)> nextSerialChosen;
 };
+
+// The hooks of the main window and the connection dialog: the caption and the tool panel of
+// `window`, the texts of `connection`, the message box for the questions. `start` is the
+// caller's, since the command cycle's timer is its own.
+ServiceHooks WindowServiceHooks(TFormCfg& window, TFormConnect& connection,
+                                std::function<void(int command, bool serialLine)> start);
 
 // The modal OK/Cancel question of every service action.
 bool ConfirmOperation(QWidget* parent, const QString& text);
