@@ -66,6 +66,7 @@ class ServiceFixture : public ::testing::Test {
             return a;
         };
         h.nextSerialChosen = [this](const std::string& n) { chosen_.push_back(n); };
+        h.linkBusy = [this] { return busy_; };
         actions_ = std::make_unique<ServiceActions>(window_.Pages(), image_.data(), std::move(h));
     }
     QPushButton* Button(const char* name) {
@@ -84,6 +85,7 @@ class ServiceFixture : public ::testing::Test {
     std::vector<std::string> chosen_;
     std::deque<bool> answers_;
     int hidden_ = 0;
+    bool busy_ = false;
 };
 
 struct ActionCase {
@@ -187,6 +189,16 @@ TEST_F(ServiceFixture, OwnSerialNumberNeedsASecondAnswer) {
             EXPECT_EQ(DevNumber(), c.current);  // left as it was
         }
     }
+}
+
+TEST_F(ServiceFixture, BusyLinkKeepsTheImage) {
+    busy_ = true;  // a command is running: the image is the link's
+    Button("NextSerial")->setText("500002");
+    answers_ = {true};
+    actions_->NextSerialClick();
+    EXPECT_EQ(DevNumber(), kDefaultSerialNumber);
+    // The start still goes out: it cancels the running command.
+    EXPECT_THAT(starts_, ElementsAre(Start{6, true}));
 }
 
 TEST_F(ServiceFixture, SerialNumberThatIsNotANumberIsNotWritten) {

@@ -165,7 +165,7 @@ void ServiceActions::NextSerialClick() {
         return;
     }
     // The link sends the four bytes at DevNumber from the image.
-    PutI32(image_, addr::DevNumber, *chosen);
+    if (!(hooks_.linkBusy && hooks_.linkBusy())) PutI32(image_, addr::DevNumber, *chosen);
     const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
     if (hooks_.start) hooks_.start(command::WriteSerial, true);
     if (hooks_.setCaption)

@@ -40,6 +40,10 @@ struct ServiceHooks {
     std::function<ConnectionTexts()> texts;
     // An OK/Cancel question; true for OK. Empty: a message box titled kConfirmTitle.
     std::function<bool(const QString&)> confirm;
+    // Whether the link is running a command. The image is the link's while it runs, so the
+    // serial-number write then leaves DevNumber alone; its start only cancels the running
+    // command, as every start does while the link is busy. Empty: never busy.
+    std::function<bool()> linkBusy;
     // Told when an arrow of SerialN chose a new number for NextSerial (the caption's text).
     std::function<void(const std::string&)> nextSerialChosen;
 };
