@@ -1,0 +1,538 @@
+#include "ui/main/archive_view.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
+#include <QGraphicsSceneMouseEvent>
+#include <QGraphicsSimpleTextItem>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTableView>
+#include <QWheelEvent>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+namespace vir05 {
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// Milliseconds from 1970-01-01 to 2000-01-01.
+constexpr qint64 kEpoch2000MSecs = 946684800000LL;
+
+// The table field each series shows, in chart order.
+double Field(const ChartRecord& r, int series) {
+    switch (series) {
+        case 0:
+            return r.T11;
+        case 1:
+            return r.T2;
+        case 2:
+            return r.Tk;
+        case 3:
+            return r.Tn;
+        case 4:
+            return r.T21;
+        case 5:
+            return r.Klap;
+        case 6:
+            return r.Base;
+        default:
+            return r.Real;
+    }
+}
+constexpr int kKlapSeries = 5;
+constexpr int kBaseSeries = 6;
+
+// The pages' check boxes that choose the series shown.
+constexpr int kCheckBoxes = 9;
+
+// Restores the cursor however printing ends.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Grid models.
+
+ArchiveGridModel::ArchiveGridModel(const ArchiveData& data, QObject* parent)
+    : QAbstractTableModel(parent), data_(data) {}
+
+void ArchiveGridModel::Refill(const std::function<void()>& change) {
+    beginResetModel();
+    change();
+    endResetModel();
+}
+
+int ArchiveGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(data_.Rows().size());
+}
+
+int ArchiveGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kArchiveGridColumns;
+}
+
+QVariant ArchiveGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole) return {};
+    return Q(data_.CellText(std::size_t(index.row()), index.column(), format_));
+}
+
+QVariant ArchiveGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section + 1;
+    if (section < 0 || section >= kArchiveGridColumns) return {};
+    const std::string_view t = ArchiveGridTitles()[std::size_t(section)];
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+}
+
+void EventGridModel::SetRows(std::vector<EventGridRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+int EventGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int EventGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kEventGridColumns;
+}
+
+QVariant EventGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole) return {};
+    if (std::size_t(index.row()) >= rows_.size() || index.column() >= kEventGridColumns) return {};
+    return Q(rows_[std::size_t(index.row())][std::size_t(index.column())]);
+}
+
+QVariant EventGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    if (orientation == Qt::Vertical) return section + 1;
+    if (section < 0 || section >= kEventGridColumns) return {};
+    return Q(EventGridTitles()[std::size_t(section)]);
+}
+
+QString FormatChartValue(double v) {
+    if (!std::isfinite(v)) return {};
+    const QString fixed = QString::number(std::fabs(v), 'f', 3);
+    const qsizetype point = fixed.indexOf('.');
+    QString whole = fixed.left(point);
+    for (qsizetype i = whole.size() - 3; i > 0; i -= 3)
+        whole.insert(i, ',');
+    const bool negative = v < 0 && fixed != QStringLiteral("0.000");
+    return (negative ? QStringLiteral("-") : QString()) + whole + fixed.mid(point);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The view.
+
+const std::array<QString, ArchiveView::kSeriesCount>& ArchiveView::SeriesTitles() {
+    static const std::array<QString, kSeriesCount> kTitles = {
+        QStringLiteral("T11"), QStringLiteral("T2"),   QStringLiteral("Tк"), QStringLiteral("Tн"),
+        QStringLiteral("T21"), QStringLiteral("Klap"), QStringLiteral("TЗ"), QStringLiteral("TР")};
+    return kTitles;
+}
+
+ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
+    : QObject(parent), data_(std::make_unique<ArchiveData>()) {
+    grid_ = new ArchiveGridModel(*data_, this);
+    events_ = new EventGridModel(this);
+    if (pagesRoot) {
+        gridView_ = pagesRoot->findChild<QTableView*>(QStringLiteral("StringGrid1"));
+        eventView_ = pagesRoot->findChild<QTableView*>(QStringLiteral("StringGridE"));
+        chartView_ = pagesRoot->findChild<QChartView*>(QStringLiteral("DBChart2"));
+    }
+    // The number is the first column; the grids have no row titles.
+    if (gridView_) {
+        gridView_->setModel(grid_);
+        gridView_->verticalHeader()->hide();
+    }
+    if (eventView_) {
+        eventView_->setModel(events_);
+        eventView_->verticalHeader()->hide();
+    }
+    BuildChart();
+    if (!pagesRoot) return;
+    for (int i = 1; i <= kCheckBoxes; ++i) {
+        auto* box = pagesRoot->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(i));
+        if (!box) continue;
+        connect(box, &QCheckBox::toggled, this, [this, box] { CheckBox1Click(box); });
+    }
+    if (auto* print = pagesRoot->findChild<QPushButton*>(QStringLiteral("Button2")))
+        connect(print, &QPushButton::clicked, this, [this] { Button2Click(); });
+}
+
+ArchiveView::~ArchiveView() {
+    if (chartView_) chartView_->viewport()->removeEventFilter(this);
+}
+
+void ArchiveView::BuildChart() {
+    if (chartView_) {
+        chart_ = chartView_->chart();
+    } else {
+        // Without the page the chart still exists, in a scene of its own, for printing.
+        auto* scene = new QGraphicsScene(this);
+        chart_ = new QChart();
+        scene->addItem(chart_);  // the scene owns the chart
+        chart_->resize(800, 500);
+    }
+    chart_->removeAllSeries();
+    for (QAbstractAxis* axis : chart_->axes())
+        chart_->removeAxis(axis);
+
+    timeAxis_ = new QDateTimeAxis(chart_);
+    timeAxis_->setFormat(QStringLiteral("dd.MM hh:mm"));
+    rightAxis_ = new QValueAxis(chart_);
+    leftAxis_ = new QValueAxis(chart_);
+    chart_->addAxis(timeAxis_, Qt::AlignBottom);
+    chart_->addAxis(leftAxis_, Qt::AlignLeft);
+    chart_->addAxis(rightAxis_, Qt::AlignRight);
+    for (int i = 0; i < kSeriesCount; ++i) {
+        auto* s = new QLineSeries(chart_);
+        s->setName(SeriesTitles()[std::size_t(i)]);
+        chart_->addSeries(s);
+        s->attachAxis(timeAxis_);
+        s->attachAxis(i == kKlapSeries ? leftAxis_ : rightAxis_);
+        series_[std::size_t(i)] = s;
+    }
+    // A colour of its own for every series (the theme repeats its colours after five), and the
+    // setpoint stands out: its line is twice as wide as the others.
+    static const QColor kColours[kSeriesCount] = {
+        QColor(0xD6, 0x27, 0x28), QColor(0x1F, 0x77, 0xB4), QColor(0xFF, 0x7F, 0x0E),
+        QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B), QColor(0x7F, 0x7F, 0x7F),
+        QColor(0x2C, 0xA0, 0x2C), QColor(0x17, 0xBE, 0xCF)};
+    const qreal width = series_[0]->pen().widthF();
+    for (int i = 0; i < kSeriesCount; ++i) {
+        QPen pen = series_[std::size_t(i)]->pen();
+        pen.setColor(kColours[i]);
+        pen.setWidthF(i == kBaseSeries ? 2 * width : width);
+        series_[std::size_t(i)]->setPen(pen);
+    }
+
+    readout_ = new QGraphicsSimpleTextItem(chart_);
+    readout_->setZValue(10);
+    FitAxes();
+
+    if (chartView_) {
+        chartView_->setRenderHint(QPainter::Antialiasing);
+        chartView_->setMouseTracking(true);
+        chartView_->viewport()->setMouseTracking(true);
+        chartView_->viewport()->installEventFilter(this);
+    }
+}
+
+void ArchiveView::Fill(const MemoryAreas& areas, int selectedCircuit,
+                       const ImageSnapshot& snapshot) {
+    grid_->Refill(
+        [&] { data_->Fill(areas.ArchiveImage(), snapshot.NumSystems(), selectedCircuit); });
+    ShowTable();
+}
+
+void ArchiveView::FillEvents(const std::uint8_t* archive) {
+    events_->SetRows(EventGridRows(archive, EventStampFormat{}));
+}
+
+void ArchiveView::SetCycleMode(bool on) {
+    data_->SetCycleMode(on);
+}
+
+bool ArchiveView::AddCurrent(const MemoryAreas& areas) {
+    if (!data_->CycleMode()) return false;
+    const bool added = data_->AppendCurrent(areas.DeviceImage());
+    if (added) ShowTable();
+    return added;
+}
+
+qint64 ArchiveView::LocalMSecs(const ChartStamp& s) {
+    const qint64 utc = kEpoch2000MSecs + SecondsSince2000(s) * 1000;
+    // The offset from UTC is the same within an hour; records come in time order, so one
+    // conversion per hour of data is enough.
+    const qint64 hourKey = SecondsSince2000(s) / 3600;
+    if (hourKey != offsetHourKey_) {
+        const QDateTime local(QDate(s.year, s.month, s.day), QTime(s.hour, 0));
+        const ChartStamp hourStart{s.year, s.month, s.day, s.hour, 0, 0};
+        offsetMSecs_ =
+            local.toMSecsSinceEpoch() - (kEpoch2000MSecs + SecondsSince2000(hourStart) * 1000);
+        offsetHourKey_ = hourKey;
+    }
+    return utc + offsetMSecs_;
+}
+
+void ArchiveView::ShowTable() {
+    const ChartTable& table = data_->Shown();
+    times_.clear();
+    times_.reserve(table.size());
+    for (const ChartRecord& r : table)
+        times_.push_back(LocalMSecs(r.DateTime));
+
+    QList<QPointF> points;
+    points.reserve(qsizetype(table.size()));
+    for (int i = 0; i < kSeriesCount; ++i) {
+        points.clear();
+        for (std::size_t k = 0; k < table.size(); ++k) {
+            const double v = Field(table[k], i);
+            if (HasValue(v)) points.append(QPointF(double(times_[k]), v));
+        }
+        series_[std::size_t(i)]->replace(points);
+    }
+    FitAxes();
+    readout_->setText(QString());
+}
+
+void ArchiveView::FitAxes() {
+    qint64 tMin = 0, tMax = 0;
+    bool anyTime = false;
+    for (qint64 t : times_) {
+        if (!anyTime || t < tMin) tMin = t;
+        if (!anyTime || t > tMax) tMax = t;
+        anyTime = true;
+    }
+    if (!anyTime) {
+        const QDateTime today(QDate::currentDate(), QTime(0, 0));
+        tMin = today.toMSecsSinceEpoch();
+        tMax = today.addDays(1).toMSecsSinceEpoch();
+    } else if (tMin == tMax) {
+        tMin -= 1800 * 1000;
+        tMax += 1800 * 1000;
+    }
+    fullMin_ = tMin;
+    fullMax_ = tMax;
+
+    auto range = [this](bool valve, double& lo, double& hi) {
+        bool any = false;
+        for (int i = 0; i < kSeriesCount; ++i) {
+            if ((i == kKlapSeries) != valve) continue;
+            for (const QPointF& p : series_[std::size_t(i)]->points()) {
+                if (!any || p.y() < lo) lo = p.y();
+                if (!any || p.y() > hi) hi = p.y();
+                any = true;
+            }
+        }
+        if (!any) {
+            lo = 0;
+            hi = 100;
+            return;
+        }
+        const double margin = hi > lo ? (hi - lo) * 0.05 : 1.0;
+        lo -= margin;
+        hi += margin;
+    };
+    range(false, rightMin_, rightMax_);
+    range(true, leftMin_, leftMax_);
+    ResetZoom();
+}
+
+void ArchiveView::ResetZoom() {
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(fullMin_),
+                        QDateTime::fromMSecsSinceEpoch(fullMax_));
+    rightAxis_->setRange(rightMin_, rightMax_);
+    leftAxis_->setRange(leftMin_, leftMax_);
+}
+
+void ArchiveView::CheckBox1Click(QCheckBox* sender) {
+    if (!sender) return;
+    const QString hint = sender->toolTip();
+    for (QAbstractSeries* s : chart_->series()) {
+        if (s->name() != hint) continue;
+        s->setVisible(sender->isChecked());
+        return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zoom, pan and the value under the cursor.
+
+bool ArchiveView::eventFilter(QObject* watched, QEvent* event) {
+    if (!chartView_ || watched != chartView_->viewport()) return false;
+    auto scenePos = [this](QPointF viewPos) { return chartView_->mapToScene(viewPos.toPoint()); };
+    switch (event->type()) {
+        case QEvent::Wheel: {
+            auto* e = static_cast<QWheelEvent*>(event);
+            const int delta = e->angleDelta().y();
+            if (delta == 0) return false;
+            ZoomAt(scenePos(e->position()), delta > 0 ? 0.8 : 1.25);
+            return true;
+        }
+        case QEvent::MouseButtonPress: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            if (e->button() != Qt::LeftButton) return false;
+            dragging_ = true;
+            dragFrom_ = scenePos(e->position());
+            return true;
+        }
+        case QEvent::MouseMove: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            const QPointF p = scenePos(e->position());
+            if (dragging_ && (e->buttons() & Qt::LeftButton)) {
+                Pan(dragFrom_, p);
+                dragFrom_ = p;
+            }
+            UpdateReadout(p);
+            return false;
+        }
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) return false;
+            dragging_ = false;
+            return true;
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) return false;
+            dragging_ = false;
+            ResetZoom();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void ArchiveView::ZoomAt(QPointF scenePos, double factor) {
+    const QRectF plot = chart_->plotArea();
+    if (plot.width() <= 0) return;
+    const double lo = double(timeAxis_->min().toMSecsSinceEpoch());
+    const double hi = double(timeAxis_->max().toMSecsSinceEpoch());
+    const double share = std::clamp((scenePos.x() - plot.left()) / plot.width(), 0.0, 1.0);
+    const double at = lo + (hi - lo) * share;
+    double newLo = at - (at - lo) * factor;
+    double newHi = at + (hi - at) * factor;
+    // Not closer than a minute, not wider than the whole data plus as much again.
+    const double full = double(fullMax_ - fullMin_);
+    if (newHi - newLo < 60000.0 || newHi - newLo > 2 * full + 60000.0) return;
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(newLo)),
+                        QDateTime::fromMSecsSinceEpoch(qint64(newHi)));
+}
+
+void ArchiveView::Pan(QPointF from, QPointF to) {
+    const QRectF plot = chart_->plotArea();
+    if (plot.width() <= 0 || plot.height() <= 0) return;
+    const double lo = double(timeAxis_->min().toMSecsSinceEpoch());
+    const double hi = double(timeAxis_->max().toMSecsSinceEpoch());
+    const double dt = -(to.x() - from.x()) / plot.width() * (hi - lo);
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(lo + dt)),
+                        QDateTime::fromMSecsSinceEpoch(qint64(hi + dt)));
+    // Up on the screen is up in value.
+    const double share = (to.y() - from.y()) / plot.height();
+    for (QValueAxis* axis : {rightAxis_, leftAxis_}) {
+        const double d = share * (axis->max() - axis->min());
+        axis->setRange(axis->min() + d, axis->max() + d);
+    }
+}
+
+QString ArchiveView::ReadoutAt(QPointF scenePos) const {
+    const QRectF plot = chart_->plotArea();
+    if (times_.empty() || !plot.contains(scenePos) || plot.width() <= 0) return {};
+    const double lo = double(timeAxis_->min().toMSecsSinceEpoch());
+    const double hi = double(timeAxis_->max().toMSecsSinceEpoch());
+    const double at = lo + (hi - lo) * (scenePos.x() - plot.left()) / plot.width();
+    std::size_t best = 0;
+    for (std::size_t k = 1; k < times_.size(); ++k)
+        if (std::fabs(double(times_[k]) - at) < std::fabs(double(times_[best]) - at)) best = k;
+    const ChartRecord& r = data_->Shown()[best];
+    QString text = QDateTime::fromMSecsSinceEpoch(times_[best])
+                       .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+    for (int i = 0; i < kSeriesCount; ++i) {
+        const double v = Field(r, i);
+        if (!series_[std::size_t(i)]->isVisible() || !HasValue(v)) continue;
+        text += QStringLiteral("\n%1: %2").arg(SeriesTitles()[std::size_t(i)], FormatChartValue(v));
+    }
+    return text;
+}
+
+QString ArchiveView::ReadoutText() const {
+    return readout_->text();
+}
+
+void ArchiveView::UpdateReadout(QPointF scenePos) {
+    readout_->setText(ReadoutAt(scenePos));
+    const QRectF plot = chart_->plotArea();
+    readout_->setPos(chart_->mapFromScene(plot.topLeft() + QPointF(6, 4)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Printing.
+
+void ArchiveView::SetErrorReport(std::function<void(const QString&)> report) {
+    report_ = std::move(report);
+}
+
+void ArchiveView::RenderChart(QPainter& painter, const QRect& target) {
+    if (target.isEmpty()) return;
+    // Lay the chart out for the target as the screen would show a chart of that physical size:
+    // text and lines keep their size instead of being stretched with the picture.
+    const double deviceDpi = painter.device() ? painter.device()->logicalDpiX() : 96.0;
+    const double screenDpi = chartView_ ? chartView_->logicalDpiX() : 96.0;
+    const double scale = deviceDpi > 0 && screenDpi > 0 ? deviceDpi / screenDpi : 1.0;
+    const QSizeF layoutSize(target.width() / scale, target.height() / scale);
+
+    const QRectF oldGeometry = chart_->geometry();
+    const QString readout = readout_->text();
+    readout_->setText(QString());
+    chart_->setGeometry(QRectF(oldGeometry.topLeft(), layoutSize));
+    if (chart_->layout()) chart_->layout()->activate();
+    chart_->scene()->render(&painter, QRectF(target), QRectF(chart_->scenePos(), layoutSize),
+                            Qt::IgnoreAspectRatio);
+    chart_->setGeometry(oldGeometry);
+    if (chart_->layout()) chart_->layout()->activate();
+    readout_->setText(readout);
+}
+
+bool ArchiveView::PrintChart(QPrinter& printer) {
+    const WaitCursor cursor;
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        printer.abort();
+        const QString message =
+            QStringLiteral("Ошибка печати: ") +
+            (printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName());
+        if (report_) {
+            report_(message);
+        } else {
+            QMessageBox::warning(chartView_ ? chartView_->window() : nullptr,
+                                 QStringLiteral("Печать"), message);
+        }
+        return false;
+    }
+    const int w = printer.width();
+    const int h = printer.height();
+    // From (W/20, H/10) to (W - W/20, H - H/10), integer divisions.
+    const QRect target(w / 20, h / 10, (w - w / 20) - w / 20, (h - h / 10) - h / 10);
+    RenderChart(painter, target);
+    return painter.end();
+}
+
+bool ArchiveView::Button2Click() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QPrintDialog dialog(&printer, chartView_ ? chartView_->window() : nullptr);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    return PrintChart(printer);
+}
+
+bool ArchiveView::PrintToPdf(const QString& path) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    return PrintChart(printer);
+}
+
+}  // namespace vir05
