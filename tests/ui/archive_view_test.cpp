@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDialog>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -15,6 +16,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -453,6 +455,51 @@ TEST_F(ArchiveViewTest, PrintsTheChartOnOnePdfPage) {
     // A file that cannot be written is reported, not claimed as printed.
     EXPECT_FALSE(view->PrintToPdf(dir.filePath("missing/dir/chart.pdf")));
     EXPECT_EQ(errors.size(), 1);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// A full one-circuit archive: every record in the grid and on the chart, in time order.
+TEST_F(ArchiveViewTest, FullArchiveOnGridAndChart) {
+    SetCircuits(1);
+    const int count = ArchiveSlotCount(1);
+    for (int slot = 0; slot < count; ++slot) {
+        std::uint8_t* r = areas->ArchiveImage() + arch::Periodic + slot * ArchiveStride(1);
+        const int k = (slot + 3000) % count;  // the ring's oldest record sits at slot 4168
+        const int minutes = k * 10;
+        PutTime(r, 2024, 1 + minutes / (60 * 24 * 31), 1 + (minutes / (60 * 24)) % 31,
+                (minutes / 60) % 24, minutes % 60);
+        PutSample(r + 4, 200 + k % 100, 0, 0, 0, 0, 0, std::uint8_t(k % 101), 0);
+    }
+    view->Fill(*areas, 0, snapshot);
+    EXPECT_EQ(view->GridModel()->rowCount(), count);
+    EXPECT_EQ(GridCell(0, 1), "01.01.2024");
+    EXPECT_EQ(GridCell(count - 1, 0), QString::number(count));
+    const QList<QPointF> p = ByTitle("T11")->points();
+    ASSERT_EQ(p.size(), count);
+    for (int i = 1; i < count; ++i)
+        ASSERT_GT(p[i].x(), p[i - 1].x()) << i;
+    EXPECT_EQ(qint64(p[0].x()), Local(2024, 1, 1, 0, 0));
+    EXPECT_EQ(ByTitle("Klap")->points().size(), count);
+}
+
+// The print button asks for a printer first; cancelling prints nothing and reports nothing.
+TEST_F(ArchiveViewTest, PrintButtonCancelledPrintsNothing) {
+    bool dialogSeen = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            dialogSeen = qobject_cast<QDialog*>(modal) != nullptr;
+            qobject_cast<QDialog*>(modal)->reject();
+        }
+    });
+    EXPECT_FALSE(view->Button2Click());
+    EXPECT_TRUE(dialogSeen);
+    EXPECT_TRUE(errors.isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
