@@ -505,3 +505,26 @@ TEST_F(ArchiveViewTest, PrintButtonCancelledPrintsNothing) {
 
 }  // namespace
 }  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// The window may be closed before the archive view goes, and the other way round.
+TEST(ArchiveViewLifetime, EitherMayGoFirst) {
+    {
+        auto window = std::make_unique<TFormCfg>();
+        ArchiveView view(window->Pages());
+        window.reset();
+    }
+    TFormCfg window;
+    { ArchiveView view(window.Pages()); }
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(window.findChild<QChartView*>("DBChart2")->viewport(), &wheel);
+    // A new view takes the pages over again.
+    ArchiveView again(window.Pages());
+    EXPECT_EQ(window.findChild<QChartView*>("DBChart2")->chart()->series().size(), 8);
+}
+
+}  // namespace
+}  // namespace vir05

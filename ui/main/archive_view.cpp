@@ -182,9 +182,9 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
         connect(print, &QPushButton::clicked, this, [this] { Button2Click(); });
 }
 
-ArchiveView::~ArchiveView() {
-    if (chartView_) chartView_->viewport()->removeEventFilter(this);
-}
+// The event filter on the chart's viewport goes with this object; the window may outlive it or
+// go first.
+ArchiveView::~ArchiveView() = default;
 
 void ArchiveView::BuildChart() {
     if (chartView_) {
