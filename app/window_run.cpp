@@ -1,5 +1,6 @@
 #include "app/window_run.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -25,7 +26,11 @@
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "model/settings.h"
+#include "ui/main/about.h"
+#include "ui/main/archive_view.h"
 #include "ui/main/binder.h"
+#include "ui/main/export.h"
+#include "ui/main/service_actions.h"
 
 namespace vir05 {
 
@@ -80,8 +85,12 @@ constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4;
 }  // namespace
 
 WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
-                             const StartupOutcome& startup, RunLog& log, const LinkTiming& timing)
-    : areas_(areas), commandLine_(commandLine), log_(log) {
+                             const StartupOutcome& startup, RunLog& log, const LinkTiming& timing,
+                             std::string decimalSeparator)
+    : areas_(areas),
+      commandLine_(commandLine),
+      log_(log),
+      decimalSeparator_(std::move(decimalSeparator)) {
     window_ = std::make_unique<TFormCfg>();
     const std::string settings =
         QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString();
@@ -120,7 +129,9 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     window_->setAcceptDrops(true);
     window_->installEventFilter(drops);
 
+    archive_ = std::make_unique<ArchiveView>(window_->Pages(), this);
     WireKorrMirror();
+    WireServiceAndExport();
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
@@ -163,6 +174,8 @@ void WindowSession::ChSys() {
     ApplyControlState(window_->Pages(), state);
     // What the controls show now: a later collect writes only the fields that differ from it.
     shown_controls_ = ReadControlState(window_->Pages());
+    archive_->FillEvents(areas_.ArchiveImage());
+    archive_->Fill(areas_, areas_.SelectedCircuit, presentation_.snapshot);
     if (!commandLine_.outputName.empty()) {
         const TextOutputSource source{presentation_.snapshot, areas_.DeviceImage(),
                                       areas_.ArchiveImage(), PanelTimeText(areas_.DeviceImage())};
@@ -186,6 +199,34 @@ bool WindowSession::WriteClick() {
     }
     ChSys();
     return true;
+}
+
+void WindowSession::WireServiceAndExport() {
+    ServiceHooks hooks =
+        WindowServiceHooks(*window_, *connect_, [this](int command, bool serialLine) {
+            StartLinkCommand(
+                *link_, areas_,
+                serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues(),
+                command);
+            timer1_.start();
+        });
+    hooks.linkBusy = [this] { return !link_->Parked(); };
+    hooks.nextSerialChosen = [this](const std::string& n) { nextSerial_ = n; };
+    service_ = std::make_unique<ServiceActions>(window_->Pages(), areas_.DeviceImage(),
+                                                std::move(hooks), this);
+
+    ExportHooks exportHooks =
+        ViewExportHooks(window_->Pages()->findChild<QAbstractItemView*>("StringGrid1"));
+    exportHooks.setCaption = [this](const QString& t) { window_->SetCaption(t); };
+    exporter_ = std::make_unique<SpreadsheetExport>(window_.get(), std::move(exportHooks),
+                                                    decimalSeparator_);
+    TFormCfg* w = window_.get();
+    connect(w, &TFormCfg::Excel1Click, this, [this](bool hourly) {
+        exporter_->SetDirectory(Q(workDir_));
+        exporter_->Excel1Click(hourly);
+    });
+    connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(areas_.ProgramDir)); });
+    connect(w, &TFormCfg::AboutMnuClick, this, [this] { AboutMnuClick(window_.get()); });
 }
 
 void WindowSession::WireKorrMirror() {
@@ -242,15 +283,22 @@ void WindowSession::RestorePanels() {
     window_->SetReadPanelVisible(true);
 }
 
+void WindowSession::SetCycleMode(bool on) {
+    if (cycleMode_ == on) return;
+    cycleMode_ = on;
+    archive_->SetCycleMode(on);
+}
+
 void WindowSession::ReadTekClick(bool byUser) {
-    if (byUser) cycleMode_ = false;
+    if (byUser) SetCycleMode(false);
     StartCommand(kReadCurrent);
     window_->SetCaption(Q("Чтение " + PortCaption()));
     window_->SetReadPanelVisible(false);
 }
 
 void WindowSession::ReadCycleClick() {
-    cycleMode_ = true;
+    SetCycleMode(false);  // the chart's collected values start afresh
+    SetCycleMode(true);
     ReadTekClick(false);
 }
 
@@ -307,7 +355,7 @@ void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
 }
 
 void WindowSession::StopButtonClick() {
-    cycleMode_ = false;
+    SetCycleMode(false);
     link_->CancelCommand();
 }
 
@@ -330,7 +378,7 @@ void WindowSession::SelectCircuit(int circuit) {
 
 void WindowSession::OpenDataFile(const std::string& given) {
     if (!link_->Parked()) {
-        cycleMode_ = false;
+        SetCycleMode(false);
         link_->CancelCommand();
         link_->WaitParked();
     }
@@ -372,7 +420,7 @@ void WindowSession::SaveClick() {
 }
 
 void WindowSession::FormClose() {
-    cycleMode_ = false;
+    SetCycleMode(false);
     timer1_.stop();
     link_->CancelCommand();
     link_->WaitParked();  // serves the link's caption steps meanwhile
@@ -397,6 +445,7 @@ void WindowSession::Timer1Timer() {
     const CommandOutcome o = CompleteCommand(done);
     if (o.takeOverRead) {
         TakeOverRead(areas_, o.archiveRead);
+        if (cycleMode_) archive_->AddCurrent(areas_);  // the chart collects each cyclic read
         ChSys();
     }
     if (!o.keepCaption) window_->SetCaption(Q(o.caption));
@@ -426,7 +475,8 @@ int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutc
               MemoryAreas& areas, RunLog& log) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("VIR05Win");
-    WindowSession session(areas, commandLine, startup, log);
+    const std::string separator = SystemDecimalSeparator();
+    WindowSession session(areas, commandLine, startup, log, LinkTiming::Default(), separator);
     session.Window().show();
     session.FormShow();
     return QApplication::exec();

@@ -16,14 +16,20 @@
 
 namespace vir05 {
 
+class ArchiveView;
+class ServiceActions;
+class SpreadsheetExport;
+
 class WindowSession : public QObject {
     Q_OBJECT
 
   public:
     // `startup` is what the command line decided: a command to start at once (-show), a data
     // file already loaded for the window, or nothing.
+    // `decimalSeparator` is the user's own, for the spreadsheet export.
     WindowSession(MemoryAreas& areas, CommandLine& commandLine, const StartupOutcome& startup,
-                  RunLog& log, const LinkTiming& timing = LinkTiming::Default());
+                  RunLog& log, const LinkTiming& timing = LinkTiming::Default(),
+                  std::string decimalSeparator = ".");
     ~WindowSession() override;
 
     TFormCfg& Window() { return *window_; }
@@ -60,6 +66,8 @@ class WindowSession : public QObject {
     // Collects the controls into `target`'s image, the untouched fields left as they were.
     bool CollectInto(MemoryAreas& target) const;
     void WireKorrMirror();
+    void WireServiceAndExport();
+    void SetCycleMode(bool on);
 
     MemoryAreas& areas_;
     CommandLine& commandLine_;
@@ -70,6 +78,11 @@ class WindowSession : public QObject {
     PresentationState presentation_;
     ControlState shown_controls_;  // the controls as the last presentation left them
     bool mirroring_ = false;
+    std::unique_ptr<ArchiveView> archive_;
+    std::unique_ptr<ServiceActions> service_;
+    std::unique_ptr<SpreadsheetExport> exporter_;
+    // The user's own decimal separator, kept before the program formats every number with ".".
+    std::string decimalSeparator_;
     QTimer timer1_;
     bool cycleMode_ = false;
     bool shown_ = false;
