@@ -163,13 +163,22 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
         chartView_ = pagesRoot->findChild<QChartView*>(QStringLiteral("DBChart2"));
     }
     // The number is the first column; the grids have no row titles.
+    // Dates and names on one line, the columns wide enough for their titles.
+    auto layOut = [](QTableView* view, std::initializer_list<int> widths) {
+        view->verticalHeader()->hide();
+        view->setWordWrap(false);
+        view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+        int column = 0;
+        for (const int w : widths)
+            view->setColumnWidth(column++, w);
+    };
     if (gridView_) {
         gridView_->setModel(grid_);
-        gridView_->verticalHeader()->hide();
+        layOut(gridView_, {60, 150});
     }
     if (eventView_) {
         eventView_->setModel(events_);
-        eventView_->verticalHeader()->hide();
+        layOut(eventView_, {50, 150, 80, 170, 130, 130});
     }
     BuildChart();
     if (!pagesRoot) return;
