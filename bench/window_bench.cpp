@@ -7,6 +7,11 @@
 #include <memory>
 
 #include "app/window_run.h"
+#include "ui/main/archive_view.h"
+#include "ui/main/vir_cfg.h"
+
+#include <QChartView>
+#include <QPixmap>
 #include "sim/generator.h"
 
 namespace vir05 {
@@ -50,6 +55,40 @@ void BM_StartUpToAShownWindow(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StartUpToAShownWindow)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// Refilling the archive grid and the chart from a full one-circuit archive (7168 records).
+void BM_ArchiveGridAndChartRefill(benchmark::State& state) {
+    auto areas = std::make_unique<MemoryAreas>();
+    sim::GeneratorOptions o;
+    o.circuits = 1;
+    sim::GenerateContents(o, areas->DeviceImage(), areas->ArchiveImage());
+    const ImageSnapshot snapshot = TakeSnapshot(areas->DeviceImage());
+    TFormCfg window;
+    ArchiveView view(window.Pages());
+    for (auto _ : state)
+        view.Fill(*areas, 0, snapshot);
+}
+BENCHMARK(BM_ArchiveGridAndChartRefill)->Unit(benchmark::kMillisecond);
+
+// Drawing the chart of a full archive (eight series of 7168 points) at the window's size.
+void BM_ChartRedrawFullArchive(benchmark::State& state) {
+    auto areas = std::make_unique<MemoryAreas>();
+    sim::GeneratorOptions o;
+    o.circuits = 1;
+    sim::GenerateContents(o, areas->DeviceImage(), areas->ArchiveImage());
+    TFormCfg window;
+    ArchiveView view(window.Pages());
+    view.Fill(*areas, 0, TakeSnapshot(areas->DeviceImage()));
+    auto* chart = window.Pages()->findChild<QChartView*>("DBChart2");
+    window.show();
+    window.PageControl()->setCurrentWidget(window.Pages()->findChild<QWidget*>("TabSheet9"));
+    QApplication::processEvents();
+    for (auto _ : state) {
+        QPixmap picture = chart->grab();
+        benchmark::DoNotOptimize(picture);
+    }
+}
+BENCHMARK(BM_ChartRedrawFullArchive)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vir05

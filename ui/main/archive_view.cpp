@@ -274,17 +274,30 @@ bool ArchiveView::AddCurrent(const MemoryAreas& areas) {
 
 qint64 ArchiveView::LocalMSecs(const ChartStamp& s) {
     const qint64 utc = kEpoch2000MSecs + SecondsSince2000(s) * 1000;
-    // The offset from UTC is the same within an hour; records come in time order, so one
-    // conversion per hour of data is enough.
+    // The offset of local time from UTC, asked of the time zone once a day: when the day starts
+    // and ends with the same offset it holds all day; a day with a clock change is asked hour
+    // by hour. Records come in time order, so few conversions serve a whole archive.
+    auto offsetAt = [](const ChartStamp& at) {
+        const QDateTime local(QDate(at.year, at.month, at.day), QTime(at.hour, 0));
+        const ChartStamp hourStart{at.year, at.month, at.day, at.hour, 0, 0};
+        return local.toMSecsSinceEpoch() - (kEpoch2000MSecs + SecondsSince2000(hourStart) * 1000);
+    };
+    const qint64 dayKey = SecondsSince2000(s) / 86400;
+    if (dayKey != offsetDayKey_) {
+        offsetDayKey_ = dayKey;
+        const qint64 first = offsetAt(ChartStamp{s.year, s.month, s.day, 0, 0, 0});
+        const qint64 last = offsetAt(ChartStamp{s.year, s.month, s.day, 23, 0, 0});
+        dayOffsetSteady_ = first == last;
+        offsetMSecs_ = first;
+        offsetHourKey_ = -1;
+    }
+    if (dayOffsetSteady_) return utc + offsetMSecs_;
     const qint64 hourKey = SecondsSince2000(s) / 3600;
     if (hourKey != offsetHourKey_) {
-        const QDateTime local(QDate(s.year, s.month, s.day), QTime(s.hour, 0));
-        const ChartStamp hourStart{s.year, s.month, s.day, s.hour, 0, 0};
-        offsetMSecs_ =
-            local.toMSecsSinceEpoch() - (kEpoch2000MSecs + SecondsSince2000(hourStart) * 1000);
+        hourOffsetMSecs_ = offsetAt(s);
         offsetHourKey_ = hourKey;
     }
-    return utc + offsetMSecs_;
+    return utc + hourOffsetMSecs_;
 }
 
 void ArchiveView::ShowTable() {

@@ -180,8 +180,11 @@ class ArchiveView : public QObject {
     bool dragging_ = false;
     QPointF dragFrom_;
     // Cache of the local time offset of the last hour converted.
-    qint64 offsetHourKey_ = -1;
+    qint64 offsetDayKey_ = -1;
+    bool dayOffsetSteady_ = true;
     qint64 offsetMSecs_ = 0;
+    qint64 offsetHourKey_ = -1;
+    qint64 hourOffsetMSecs_ = 0;
     std::function<void(const QString&)> report_;
 };
 
