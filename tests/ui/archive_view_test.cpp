@@ -414,6 +414,27 @@ TEST_F(ArchiveViewTest, ReadoutShowsTheValuesNearestTheCursor) {
     EXPECT_TRUE(view->ReadoutText().startsWith("05.03.2024 10:10:00"));
 }
 
+TEST_F(ArchiveViewTest, TheChartFollowsTheRowChosenInTheGrid) {
+    PutThreeRecords();
+    view->Fill(*areas, 0, snapshot);
+    ShowChartPage();
+    // Zoomed in on the first record, the user moves to the last row of the table.
+    const QDateTime first(QDate(2024, 3, 5), QTime(9, 59));
+    view->TimeAxis()->setRange(first, first.addSecs(120));
+    Grid()->setCurrentIndex(Grid()->model()->index(2, 0));
+    const qint64 last = QDateTime(QDate(2024, 3, 5), QTime(10, 20)).toMSecsSinceEpoch();
+    EXPECT_LE(TimeMin(), last);
+    EXPECT_GE(TimeMax(), last);
+    EXPECT_EQ(TimeMax() - TimeMin(), 120000);  // the zoom is kept
+    EXPECT_TRUE(view->ReadoutText().startsWith("05.03.2024 10:20:00"))
+        << view->ReadoutText().toStdString();
+    // A row already in view leaves the range alone.
+    const qint64 lo = TimeMin();
+    Grid()->setCurrentIndex(Grid()->model()->index(2, 3));
+    EXPECT_EQ(TimeMin(), lo);
+    EXPECT_FALSE(view->ShowGridRowOnChart(7));
+}
+
 TEST(ChartValueFormat, GroupsAndThreeDecimals) {
     struct Case {
         double v;

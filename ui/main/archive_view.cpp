@@ -8,6 +8,7 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsSimpleTextItem>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -175,6 +176,11 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
     if (gridView_) {
         gridView_->setModel(grid_);
         layOut(gridView_, {60, 150});
+        // The chart follows the grid: the record chosen in the table is brought into view.
+        connect(gridView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                [this](const QModelIndex& current) {
+                    if (current.isValid()) ShowGridRowOnChart(current.row());
+                });
     }
     if (eventView_) {
         eventView_->setModel(events_);
@@ -464,9 +470,39 @@ QString ArchiveView::ReadoutAt(QPointF scenePos) const {
     const double lo = double(timeAxis_->min().toMSecsSinceEpoch());
     const double hi = double(timeAxis_->max().toMSecsSinceEpoch());
     const double at = lo + (hi - lo) * (scenePos.x() - plot.left()) / plot.width();
+    return ReadoutOf(NearestRecord(at));
+}
+
+std::size_t ArchiveView::NearestRecord(double msecs) const {
     std::size_t best = 0;
     for (std::size_t k = 1; k < times_.size(); ++k)
-        if (std::fabs(double(times_[k]) - at) < std::fabs(double(times_[best]) - at)) best = k;
+        if (std::fabs(double(times_[k]) - msecs) < std::fabs(double(times_[best]) - msecs))
+            best = k;
+    return best;
+}
+
+bool ArchiveView::ShowGridRowOnChart(int row) {
+    const auto& rows = data_->Rows();
+    if (row < 0 || static_cast<std::size_t>(row) >= rows.size() || times_.empty()) return false;
+    const ArchiveTime& t = rows[static_cast<std::size_t>(row)].time;
+    const ChartStamp stamp{
+        static_cast<std::int16_t>(t.Year()),  static_cast<std::int8_t>(t.Month()),
+        static_cast<std::int8_t>(t.Day()),    static_cast<std::int8_t>(t.Hour()),
+        static_cast<std::int8_t>(t.Minute()), static_cast<std::int8_t>(t.Second())};
+    const qint64 at = LocalMSecs(stamp);
+    const qint64 lo = timeAxis_->min().toMSecsSinceEpoch();
+    const qint64 hi = timeAxis_->max().toMSecsSinceEpoch();
+    if (at < lo || at > hi) {  // keep the zoom, move the window of time onto the record
+        const qint64 half = (hi - lo) / 2;
+        timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(at - half),
+                            QDateTime::fromMSecsSinceEpoch(at + half));
+    }
+    readout_->setText(ReadoutOf(NearestRecord(double(at))));
+    readout_->setPos(chart_->mapFromScene(chart_->plotArea().topLeft() + QPointF(6, 4)));
+    return true;
+}
+
+QString ArchiveView::ReadoutOf(std::size_t best) const {
     const ChartRecord& r = data_->Shown()[best];
     QString text = QDateTime::fromMSecsSinceEpoch(times_[best])
                        .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));

@@ -136,6 +136,10 @@ class ArchiveView : public QObject {
     void ResetZoom();
     // The text of the values nearest in time to `scenePos` (empty outside the plot area).
     QString ReadoutAt(QPointF scenePos) const;
+    // Brings the time of grid row `row` into the chart's view (keeping the zoom) and shows its
+    // values in the readout; false for a row that is not there. The grid calls it when the user
+    // moves to a row.
+    bool ShowGridRowOnChart(int row);
     QString ReadoutText() const;
 
     const ArchiveData& Data() const { return *data_; }
@@ -158,6 +162,8 @@ class ArchiveView : public QObject {
     void ZoomAt(QPointF scenePos, double factor);
     void Pan(QPointF from, QPointF to);
     void UpdateReadout(QPointF scenePos);
+    std::size_t NearestRecord(double msecs) const;  // index into times_ (not empty)
+    QString ReadoutOf(std::size_t record) const;
     // Milliseconds since the epoch of a controller stamp in the computer's local time.
     qint64 LocalMSecs(const ChartStamp& s);
 
