@@ -10,9 +10,13 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
 #include <memory>
 
 #include "app/window_run.h"
@@ -145,6 +149,35 @@ TEST_F(SessionTest, AWriteWithoutEditsSendsNothing) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(I16(controller_.Image().data(), CircuitField(0, rec::TConst)), 2500);
     EXPECT_EQ(U32(controller_.Image().data(), CircuitField(0, rec::TimeRC)), 90u);
+}
+
+// Answers the next confirmation the way the engineer would: OK.
+void ConfirmNextQuestion() {
+    QTimer::singleShot(20, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Ok)->click();
+    });
+}
+
+TEST_F(SessionTest, ArchiveEraseFromTheServicePageEndsAsARead) {
+    session_->ReadArchClick();
+    ASSERT_TRUE(WaitIdle());
+    SetPin("2749");
+    controller_.ClearReceivedFrames();
+    ConfirmNextQuestion();
+    Control<QPushButton>("ClrStat")->click();
+    ASSERT_TRUE(WaitIdle());
+    const auto frames = controller_.ReceivedFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    // Write the byte 2 at address 96 (0x0060), then the image read.
+    const std::vector<std::uint8_t> erase = {0x55, 0x01, 0xFE, 0x0C, 0x81,
+                                             0x03, 0x00, 0x60, 0x02, 0xB9};
+    EXPECT_EQ(frames[0], erase);
+    EXPECT_EQ(frames[1][3], 0x0F);  // the image read
+    EXPECT_TRUE(Caption().startsWith("Чтение успешно ")) << Caption().toStdString();
+    // Completed as a read of current values: the archive shown is empty now.
+    EXPECT_EQ(Control<QTableView>("StringGrid1")->model()->rowCount(), 0);
+    EXPECT_EQ(areas_->DeviceImage()[addr::ServiceCommand], 0);
 }
 
 TEST_F(SessionTest, WrongPinStopsTheWriteBeforeAnythingIsSent) {
