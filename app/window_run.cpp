@@ -267,15 +267,11 @@ std::string WindowSession::PortCaption() const {
     return "(" + t.port + ", Адр:" + t.netAddr + ")";
 }
 
-void WindowSession::StartCommand(int command) {
-    const ConnectionValues v = connect_->ConnectionValues();
-    if (v.IsTcp())
-        link_->StartTcpCommand(command, v.host, v.tcpPort, v.netAddr, areas_.ReceiveArea.data(),
-                               &areas_.ProgressCell);
-    else
-        link_->StartSerialCommand(command, v.port, v.netAddr, v.phone, v.baudRate,
-                                  areas_.ReceiveArea.data(), &areas_.ProgressCell);
+bool WindowSession::StartCommand(int command) {
+    // A start while the link runs only stops the running command; the cycle then reports it.
+    const bool started = StartLinkCommand(*link_, areas_, connect_->ConnectionValues(), command);
     timer1_.start();
+    return started;
 }
 
 void WindowSession::RestorePanels() {
@@ -303,8 +299,8 @@ void WindowSession::ReadCycleClick() {
 }
 
 void WindowSession::ReadArchClick() {
-    StartCommand(kReadArchive);
-    if (commandLine_.archiveSlots != 0) link_->Request().ArchiveSlots = commandLine_.archiveSlots;
+    if (StartCommand(kReadArchive) && commandLine_.archiveSlots != 0)
+        link_->Request().ArchiveSlots = commandLine_.archiveSlots;
     window_->SetCaption(Q("Чтение " + PortCaption()));
     window_->SetReadPanelVisible(false);
 }

@@ -59,7 +59,7 @@ class WindowSession : public QObject {
 
   private:
     // Starts `command` over the transport the connection dialog has chosen.
-    void StartCommand(int command);
+    bool StartCommand(int command);
     void RestorePanels();
     std::string PortCaption() const;
     void StoreWorkDir(const std::string& chosenFile);
