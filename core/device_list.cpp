@@ -29,6 +29,27 @@ std::string ReadAttribute(const fs::path& file) {
     return line;
 }
 
+// The driver serving a tty's device. Serial-core puts its own port and controller devices,
+// served by its "serial-base" drivers, between the tty and the hardware; the driver shown is the
+// one of the hardware above them. Empty when the device has no driver.
+std::string DriverOf(const fs::path& device) {
+    std::string first;
+    fs::path dir = device;
+    for (int level = 0; level < 4 && !dir.empty() && dir != dir.root_path();
+         ++level, dir = dir.parent_path()) {
+        std::error_code ec;
+        const fs::path driver = fs::canonical(dir / "driver", ec);
+        if (ec) {
+            if (level == 0) return {};
+            break;
+        }
+        const std::string name = driver.filename().string();
+        if (driver.parent_path().parent_path().filename() != "serial-base") return name;
+        if (first.empty()) first = name;
+    }
+    return first;
+}
+
 }  // namespace
 
 std::string ExtractPortName(const std::string& name) {
@@ -180,15 +201,15 @@ std::vector<DeviceRecord> ReadSerialDevices(const std::string& root, const IniFi
         std::error_code dec;
         const fs::path device = fs::canonical(entry / "device", dec);
         if (dec) continue;
-        const fs::path driver = fs::canonical(device / "driver", dec);
-        if (dec) continue;
+        const std::string driver = DriverOf(device);
+        if (driver.empty()) continue;
         // A serial-core port with type 0 is a slot the driver reserved with nothing behind it.
         if (fs::exists(entry / "type", dec) && ReadAttribute(entry / "type") == "0") continue;
 
         DeviceRecord rec;
         rec.classId = "tty";
         rec.classDescription = kSerialPortClass;
-        rec.driver = driver.filename().string();
+        rec.driver = driver;
         rec.node = "/dev/" + name;
         // The USB device that carries the port holds the vendor strings a few levels up; the
         // walk stops at the tree's root so a fake tree never reads the machine's files.

@@ -109,7 +109,15 @@ class FakeSysfs : public ::testing::Test {
         root_ = dir_.path();
         Driver("platform/drivers/serial8250");
         Driver("usb-serial/drivers/usbadapter");
-        Port("ttyS0", "devices/platform/serial8250/tty/ttyS0", "platform/drivers/serial8250", "4");
+        // Serial-core's port and controller devices sit between the tty and the hardware.
+        Driver("pnp/drivers/serial");
+        Driver("serial-base/drivers/ctrl");
+        Driver("serial-base/drivers/port");
+        fs::create_directory_symlink(root_ / "sys/bus/pnp/drivers/serial",
+                                     Made("sys/devices/pnp0/00:01") / "driver");
+        fs::create_directory_symlink(root_ / "sys/bus/serial-base/drivers/ctrl",
+                                     Made("sys/devices/pnp0/00:01/00:01:0") / "driver");
+        Port("ttyS0", "devices/pnp0/00:01/00:01:0/00:01:0.0", "serial-base/drivers/port", "4");
         Port("ttyS10", "devices/platform/serial8250/tty/ttyS10", "platform/drivers/serial8250",
              "4");
         Port("ttyS1", "devices/platform/serial8250/tty/ttyS1", "platform/drivers/serial8250", "0");
@@ -154,13 +162,14 @@ TEST_F(FakeSysfs, ReadsPortsWithDriversInNodeOrder) {
     const auto records = ReadSerialDevices(root_.string(), nullptr);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].node, "/dev/ttyS0");
-    EXPECT_EQ(records[0].driver, "serial8250");
+    EXPECT_EQ(records[0].driver, "serial");
     EXPECT_EQ(records[0].portName, "COM1");
     EXPECT_EQ(records[0].description, "Последовательный порт (COM1)");
     EXPECT_EQ(records[0].classDescription, kSerialPortClass);
     EXPECT_EQ(records[0].manufacturer, "");
     EXPECT_EQ(records[1].node, "/dev/ttyS10");
     EXPECT_EQ(records[1].portName, "COM11");
+    EXPECT_EQ(records[1].driver, "serial8250");
 
     const DeviceRecord& usb = records[2];
     EXPECT_EQ(usb.node, "/dev/ttyUSB0");
