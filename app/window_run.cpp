@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QUrl>
@@ -26,6 +27,7 @@
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "model/settings.h"
+#include "ui/connect/comport.h"
 #include "ui/main/about.h"
 #include "ui/main/archive_view.h"
 #include "ui/main/binder.h"
@@ -98,6 +100,12 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
+    // The COM port browser gives the dialog its port list; "?" refreshes and shows it.
+    comport_ = std::make_unique<TFormComPort>(window_.get());
+    comport_->setWindowFlag(Qt::Window);
+    AttachComPortBrowser(*connect_, *comport_);
+    if (auto* ask = connect_->findChild<QPushButton*>("Button1"))
+        connect(ask, &QPushButton::clicked, this, [this] { comport_->ShowBrowser(); });
     commandLineConnect_ =
         commandLine.commandLineRun != 0 || startup.kind == StartupOutcome::StartCommand ? -1 : 0;
     connect_->SetCommandLine(commandLine, commandLineConnect_);

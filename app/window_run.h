@@ -17,6 +17,7 @@
 namespace vir05 {
 
 class ArchiveView;
+class TFormComPort;
 class ServiceActions;
 class SpreadsheetExport;
 
@@ -75,6 +76,7 @@ class WindowSession : public QObject {
     std::unique_ptr<TRWClass> link_;
     std::unique_ptr<TFormCfg> window_;
     std::unique_ptr<TFormConnect> connect_;
+    std::unique_ptr<TFormComPort> comport_;
     PresentationState presentation_;
     ControlState shown_controls_;  // the controls as the last presentation left them
     bool mirroring_ = false;
