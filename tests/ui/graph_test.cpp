@@ -147,10 +147,33 @@ TEST_F(GraphEditor, LiveEditOfAllSelectedRows) {
     }
     EXPECT_EQ(Text(8, 1), "");
     EXPECT_EQ(Text(2, 1), "");
+    // The value field rewrites only the values of the same rows.
+    editor->SpinV()->setValue(-7);
+    for (int row = 3; row <= 7; ++row) {
+        EXPECT_EQ(Text(row, 3), "-7") << row;
+        EXPECT_EQ(Text(row, 1), "11:45") << row;
+    }
+    EXPECT_EQ(Text(8, 3), "");
     // The image is untouched until Apply; Cancel brings the table back.
     EXPECT_EQ(Bytes(0, 0, 2)[1], 0x02);
     editor->ShowItClick();
     EXPECT_EQ(Text(3, 1), "02:00");
+}
+
+TEST_F(GraphEditor, ShowingLoadsTheControlsFromRowOne) {
+    // 05 21 48 7F: 21:05, Thursday and Sunday, 127.
+    PutU32(areas->DeviceImage(), ScheduleSlotAddr(0, 0, 0), 0x7F482105);
+    editor->ShowItClick();
+    editor->ShowNonModal();
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->SpinH()->value(), 21);
+    EXPECT_EQ(editor->SpinM()->value(), 5);
+    EXPECT_EQ(editor->SpinV()->value(), 127);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(editor->Day(i)->isChecked(), i == 3 || i == 6) << i;
+    // Loading the controls does not write into the rows.
+    EXPECT_EQ(Text(1, 1), "21:05");
+    EXPECT_EQ(Text(1, 2), QString::fromStdString(DaysText(0x48)));
 }
 
 TEST_F(GraphEditor, WorkDaysToggles) {
