@@ -28,6 +28,7 @@
 #include "model/datafile.h"
 #include "model/settings.h"
 #include "ui/connect/comport.h"
+#include "ui/graph/graph.h"
 #include "ui/main/about.h"
 #include "ui/main/archive_view.h"
 #include "ui/main/binder.h"
@@ -138,6 +139,17 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     window_->installEventFilter(drops);
 
     archive_ = std::make_unique<ArchiveView>(window_->Pages(), this);
+    // The value graph editor: "Просмотр" opens graph 0, "Просмотр графика 1,2" graph 1,
+    // "Просмотр графика 3,4" graph 2 of the circuit shown.
+    graph_ = std::make_unique<TValueGraph>(areas_, window_.get());
+    graph_->setWindowFlag(Qt::Window);
+    for (auto [name, k] : {std::pair{"ShowGr", 0}, std::pair{"GrN1", 1}, std::pair{"GrN3", 2}})
+        if (auto* button = window_->Pages()->findChild<QPushButton*>(name))
+            connect(button, &QPushButton::clicked, this, [this, k = k] {
+                graph_->SetGraph(k);
+                graph_->ShowItClick();
+                graph_->ShowNonModal();
+            });
     WireKorrMirror();
     WireServiceAndExport();
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
@@ -184,6 +196,7 @@ void WindowSession::ChSys() {
     shown_controls_ = ReadControlState(window_->Pages());
     archive_->FillEvents(areas_.ArchiveImage());
     archive_->Fill(areas_, areas_.SelectedCircuit, presentation_.snapshot);
+    graph_->ShowItClick();  // the editor follows every presentation, shown or not
     if (!commandLine_.outputName.empty()) {
         const TextOutputSource source{presentation_.snapshot, areas_.DeviceImage(),
                                       areas_.ArchiveImage(), PanelTimeText(areas_.DeviceImage())};

@@ -17,6 +17,7 @@
 namespace vir05 {
 
 class ArchiveView;
+class TValueGraph;
 class TFormComPort;
 class ServiceActions;
 class SpreadsheetExport;
@@ -81,6 +82,7 @@ class WindowSession : public QObject {
     ControlState shown_controls_;  // the controls as the last presentation left them
     bool mirroring_ = false;
     std::unique_ptr<ArchiveView> archive_;
+    std::unique_ptr<TValueGraph> graph_;
     std::unique_ptr<ServiceActions> service_;
     std::unique_ptr<SpreadsheetExport> exporter_;
     // The user's own decimal separator, kept before the program formats every number with ".".

@@ -17,9 +17,14 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <cstring>
 #include <memory>
 
 #include "app/window_run.h"
+#include "ui/graph/graph.h"
+
+#include <QCheckBox>
+#include <QTableWidget>
 #include "core/protocol/frame.h"
 #include "model/bytes.h"
 #include "sim/controller.h"
@@ -178,6 +183,34 @@ TEST_F(SessionTest, ArchiveEraseFromTheServicePageEndsAsARead) {
     // Completed as a read of current values: the archive shown is empty now.
     EXPECT_EQ(Control<QTableView>("StringGrid1")->model()->rowCount(), 0);
     EXPECT_EQ(areas_->DeviceImage()[addr::ServiceCommand], 0);
+}
+
+TEST_F(SessionTest, AScheduleEditedInTheGraphEditorGoesOutWithTheNextWrite) {
+    session_->ReadTekClick(true);
+    ASSERT_TRUE(WaitIdle());
+    SetPin("2749");
+    Control<QPushButton>("ShowGr")->click();  // graph 0 of circuit 1
+    auto* editor = session_->Window().findChild<TValueGraph*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isVisible());
+    // Row 5 (slot 4, unused): 06:30 on Mondays, -5.
+    editor->findChild<QTableWidget*>("GraphGrid")->setCurrentCell(5, 1);
+    editor->findChild<QSpinBox*>("RxSpinEditH")->setValue(6);
+    editor->findChild<QSpinBox*>("RxSpinEditM")->setValue(30);
+    for (int d = 1; d <= 7; ++d)
+        editor->findChild<QCheckBox*>(QString("W%1").arg(d))->setChecked(d == 1);
+    editor->findChild<QSpinBox*>("RxSpinEditV")->setValue(-5);
+    editor->findChild<QPushButton*>("Apply")->click();
+    const int slot = ScheduleAddr(0, 0) + 4 * 4;
+    const std::uint8_t want[] = {0x30, 0x06, 0x01, 0xFB};
+    EXPECT_EQ(0, std::memcmp(areas_->DeviceImage() + slot, want, 4));
+    controller_.ClearReceivedFrames();
+    session_->WriteCfgClick(false, false);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Caption(), "Конфигурация записана");
+    EXPECT_EQ(0, std::memcmp(controller_.Image().data() + slot, want, 4));
+    // Addresses 551..554 straddle two 17-byte windows (535..551, 552..568): two writes.
+    EXPECT_EQ(controller_.ReceivedFrames().size(), 2u);
 }
 
 TEST_F(SessionTest, WrongPinStopsTheWriteBeforeAnythingIsSent) {
