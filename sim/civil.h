@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "model/bytes.h"
+
 namespace vir05::sim {
 
 struct Civil {
@@ -25,6 +27,16 @@ inline Civil ToCivil(std::int64_t seconds) {
                  static_cast<int>(hms.minutes().count()),
                  static_cast<int>(hms.seconds().count()),
                  static_cast<int>(weekday{dayPoint}.iso_encoding())};
+}
+
+// The six BCD time-stamp bytes of an event log slot: seconds, minutes, hours, day, month, year.
+inline void PutEventStamp(std::uint8_t* slot, const Civil& c) {
+    slot[0] = ToBcd(c.second);
+    slot[1] = ToBcd(c.minute);
+    slot[2] = ToBcd(c.hour);
+    slot[3] = ToBcd(c.day);
+    slot[4] = ToBcd(c.month);
+    slot[5] = ToBcd(c.year % 100);
 }
 
 }  // namespace vir05::sim

@@ -316,12 +316,7 @@ void Controller::LogEventLocked(std::uint8_t code, std::int16_t newValue, std::i
     const Civil c = ToCivil(host_() + clockOffset_);
     std::uint8_t* s = archive_.data() + arch::EventLog + nextEventSlot_ * arch::EventSlotSize;
     std::memset(s, 0, arch::EventSlotSize);
-    s[0] = ToBcd(c.second);
-    s[1] = ToBcd(c.minute);
-    s[2] = ToBcd(c.hour);
-    s[3] = ToBcd(c.day);
-    s[4] = ToBcd(c.month);
-    s[5] = ToBcd(c.year % 100);
+    PutEventStamp(s, c);
     s[6] = code;
     PutI16(s, 8, newValue);
     PutI16(s, 10, oldValue);

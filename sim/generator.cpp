@@ -319,12 +319,7 @@ void FillEvents(std::uint8_t* archive, const GeneratorOptions& o, Seconds now, R
         const Civil c = ToCivil(t);
         std::uint8_t* s =
             archive + arch::EventLog + ((first + i) % arch::EventSlots) * arch::EventSlotSize;
-        s[0] = ToBcd(c.second);
-        s[1] = ToBcd(c.minute);
-        s[2] = ToBcd(c.hour);
-        s[3] = ToBcd(c.day);
-        s[4] = ToBcd(c.month);
-        s[5] = ToBcd(c.year % 100);
+        PutEventStamp(s, c);
         const bool switchOff = i % 97 == 50;
         const EventKind& k = kEventKinds[rng.Int(0, static_cast<int>(std::size(kEventKinds)) - 1)];
         s[6] = switchOff ? 255 : k.code;
