@@ -1,13 +1,35 @@
-// Any file opened as a data file, then presented as the text output and the event rows.
+// Any file opened as a data file, then presented as the text output, the event rows and the
+// window's controls of both circuits.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "core/present/present.h"
 #include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "model/events.h"
+
+namespace {
+
+// Every numeric field the pass sets shows a number inside its range.
+void CheckSpinValues(const vir05::ControlState& controls) {
+    for (const auto& [name, value] : controls) {
+        const vir05::SpinSpec* spec = vir05::FindSpinSpec(name);
+        if (!spec) continue;
+        if (!std::isfinite(value.number) || value.number < spec->minimum ||
+            value.number > spec->maximum) {
+            std::fprintf(stderr, "datafile_fuzz: %s shows %g outside %g..%g\n", name.c_str(),
+                         value.number, spec->minimum, spec->maximum);
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static vir05::MemoryAreas areas;
@@ -24,5 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text;
     vir05::AppendTextOutput(text, source, order);
     const auto rows = vir05::EventGridRows(areas.ArchiveImage(), vir05::EventStampFormat{});
+
+    // The window's presentation of each circuit, as a pass after opening the file runs it.
+    vir05::PresentationState state;
+    for (int circuit : {0, 1}) {
+        areas.SelectedCircuit = circuit;
+        vir05::ControlState controls;
+        vir05::PresentImage(areas, state, controls);
+        CheckSpinValues(controls);
+    }
+    areas.SelectedCircuit = 0;
     return rows.size() > 1025 ? 1 : 0;
 }
