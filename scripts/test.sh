@@ -18,3 +18,5 @@ if compgen -G 'tests/link/*.cpp' >/dev/null; then asan_targets+=(link_tests); fi
 cmake --build build/asan -j"$jobs" --target "${asan_targets[@]}"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -R "^($(IFS='|'; echo "${asan_targets[*]}"))\$"
+
+bash scripts/fuzz.sh 60
