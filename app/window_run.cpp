@@ -32,6 +32,7 @@
 #include "ui/main/about.h"
 #include "ui/main/archive_view.h"
 #include "ui/main/binder.h"
+#include "ui/main/emulation.h"
 #include "ui/main/export.h"
 #include "ui/main/service_actions.h"
 
@@ -83,7 +84,7 @@ class DropFilter : public QObject {
     WindowSession& session_;
 };
 
-constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4;
+constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4, kEmulatorStep = 7;
 
 }  // namespace
 
@@ -152,6 +153,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
             });
     WireKorrMirror();
     WireServiceAndExport();
+    WireEmulation();
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
@@ -248,6 +250,21 @@ void WindowSession::WireServiceAndExport() {
     });
     connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(areas_.ProgramDir)); });
     connect(w, &TFormCfg::AboutMnuClick, this, [this] { AboutMnuClick(window_.get()); });
+}
+
+void WindowSession::WireEmulation() {
+    EmulationHooks hooks;
+    hooks.image = [this] { return areas_.DeviceImage(); };
+    hooks.circuit = [this] { return areas_.SelectedCircuit; };
+    hooks.linkBusy = [this] { return !link_->Parked(); };
+    hooks.startExchange = [this] {
+        SetCycleMode(false);  // an emulator tick ends cyclic reading
+        StartCommand(kEmulatorStep);
+        window_->SetCaption(Q("Эмуляция системы " + PortCaption()));
+        window_->SetReadPanelVisible(false);
+    };
+    hooks.restorePanels = [this] { RestorePanels(); };
+    emulation_ = std::make_unique<EmulationPage>(window_->Pages(), std::move(hooks), this);
 }
 
 void WindowSession::WireKorrMirror() {
@@ -467,6 +484,7 @@ void WindowSession::Timer1Timer() {
     }
     if (!o.keepCaption) window_->SetCaption(Q(o.caption));
     if (o.restorePanels) RestorePanels();
+    if (o.emulatorStep) emulation_->Complete(areas_.ReceiveArea.data());
     if (o.advanceSerial) {
         nextSerial_ = std::to_string(static_cast<long long>(ParseIntOr(nextSerial_, 0)) + 1);
         StoreSetting(areas_.ProgramDir, "NextSerial", nextSerial_);

@@ -21,6 +21,7 @@ class TValueGraph;
 class TFormComPort;
 class ServiceActions;
 class SpreadsheetExport;
+class EmulationPage;
 
 class WindowSession : public QObject {
     Q_OBJECT
@@ -38,6 +39,7 @@ class WindowSession : public QObject {
     TFormConnect& Connection() { return *connect_; }
     TRWClass& Link() { return *link_; }
     const std::string& WorkDir() const { return workDir_; }
+    EmulationPage& Emulation() { return *emulation_; }
 
     // The handlers of the window, callable with or without a user's click.
     void FormShow();
@@ -69,6 +71,7 @@ class WindowSession : public QObject {
     bool CollectInto(MemoryAreas& target) const;
     void WireKorrMirror();
     void WireServiceAndExport();
+    void WireEmulation();
     void SetCycleMode(bool on);
 
     MemoryAreas& areas_;
@@ -85,6 +88,7 @@ class WindowSession : public QObject {
     std::unique_ptr<TValueGraph> graph_;
     std::unique_ptr<ServiceActions> service_;
     std::unique_ptr<SpreadsheetExport> exporter_;
+    std::unique_ptr<EmulationPage> emulation_;
     // The user's own decimal separator, kept before the program formats every number with ".".
     std::string decimalSeparator_;
     QTimer timer1_;

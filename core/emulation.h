@@ -71,7 +71,8 @@ using EmuDraw = std::function<std::uint32_t()>;
 // A uniform generator with a seed, for the window and for repeatable tests.
 class EmuRandom {
   public:
-    explicit EmuRandom(std::uint32_t seed = std::random_device{}()) : engine_(seed) {}
+    static std::uint32_t DefaultSeed() { return std::random_device{}(); }
+    explicit EmuRandom(std::uint32_t seed = DefaultSeed()) : engine_(seed) {}
     std::uint32_t operator()() { return engine_() >> 1; }
 
   private:

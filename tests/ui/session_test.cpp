@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "app/window_run.h"
+#include "tests/ui/session_fixture.h"
 #include "ui/graph/graph.h"
 
 #include <QCheckBox>
@@ -35,66 +36,7 @@
 namespace vir05 {
 namespace {
 
-LinkTiming Fast() {
-    LinkTiming t;
-    t.tickMs = 5;
-    t.beforeTcpSendMs = 1;
-    return t;
-}
-
-class SessionTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        sim::GeneratorOptions o;
-        o.serial = 500042;
-        image_ = std::make_unique<std::uint8_t[]>(kImageSize);
-        archive_ = std::make_unique<std::uint8_t[]>(kArchiveSize);
-        sim::GenerateContents(o, image_.get(), archive_.get());
-        controller_.Load(image_.get(), archive_.get());
-        tcp_ = std::make_unique<sim::TcpServer>(controller_, faults_, 0);
-        std::string error;
-        ASSERT_TRUE(tcp_->Start(error)) << error;
-        areas_ = std::make_unique<MemoryAreas>();
-        commandLine_.outputName.clear();  // no text output from these tests
-        session_ =
-            std::make_unique<WindowSession>(*areas_, commandLine_, StartupOutcome{}, log_, Fast());
-        session_->FormShow();
-        // The dialog is set to the simulator as a user would set it.
-        TFormConnect& c = session_->Connection();
-        c.findChild<QRadioButton*>("TCP")->setChecked(true);
-        c.findChild<QComboBox*>("_IP_addr")->setEditText("127.0.0.1");
-        c.findChild<QComboBox*>("_IP_port")->setEditText(QString::number(tcp_->Port()));
-        c.findChild<QSpinBox*>("_NetAddr")->setValue(1);
-    }
-    void TearDown() override { session_.reset(); }
-
-    // Runs the event loop until the command cycle has finished.
-    bool WaitIdle(int ms = 20000) {
-        QElapsedTimer t;
-        t.start();
-        while (session_->Busy() && t.elapsed() < ms)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        return !session_->Busy();
-    }
-    QString Caption() { return session_->Window().windowTitle(); }
-    template <typename W>
-    W* Control(const char* name) {
-        return session_->Window().Pages()->findChild<W*>(name);
-    }
-    void SetPin(const char* pin) {
-        session_->Connection().findChild<QLineEdit*>("PinCode")->setText(pin);
-        session_->Connection().ShowFullClick();
-    }
-
-    sim::Controller controller_;
-    sim::FaultInjector faults_;
-    std::unique_ptr<sim::TcpServer> tcp_;
-    std::unique_ptr<std::uint8_t[]> image_, archive_;
-    std::unique_ptr<MemoryAreas> areas_;
-    CommandLine commandLine_;
-    RunLog log_;
-    std::unique_ptr<WindowSession> session_;
-};
+using test::SessionTest;
 
 TEST_F(SessionTest, ReadPresentsAndReportsInTheCaption) {
     session_->ReadTekClick(true);
@@ -327,7 +269,7 @@ TEST_F(SessionTest, CommandLineCommandWithTheWindowShown) {
     startup.kind = StartupOutcome::StartCommand;
     startup.command = commandLine_.Command();
     commandLine_.commandLineRun = 0;
-    session_ = std::make_unique<WindowSession>(*areas_, commandLine_, startup, log_, Fast());
+    session_ = std::make_unique<WindowSession>(*areas_, commandLine_, startup, log_, test::Fast());
     session_->Window().show();
     session_->FormShow();
     ASSERT_TRUE(WaitIdle());

@@ -1,0 +1,86 @@
+// The page "Эмуляция системы": the plant model's fields, its one-second tick and its chart.
+//
+// EmulationPage takes over the page's widgets by name (the fields KSys ... NextVirt, the check
+// boxes HandKp, KlChgManual and Emulatuon, the buttons Button1 "Clear" and AddChart, the chart
+// DBChart1). While "Эмуляция включена" is checked, TimerEmu ticks once a second: each tick reads
+// the fields (so edits by hand take effect on the next tick), runs the model, writes the
+// measurement into the image, shows the fields again and starts the emulation exchange through
+// the window's hooks. The window calls Complete with the exchange's answer when it has ended
+// successfully.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "core/emulation.h"
+#include "model/layout.h"
+
+class QWidget;
+class QChart;
+class QLineSeries;
+class QValueAxis;
+
+namespace vir05 {
+
+struct EmulationHooks {
+    std::function<std::uint8_t*()> image;  // the device image the measurement goes into
+    std::function<int()> circuit;          // the circuit selected on the window
+    std::function<bool()> linkBusy;        // the previous exchange still runs
+    // Ends cyclic reading, starts the exchange with the dialog's connection values at this
+    // moment, turns on the completion polling, sets the caption and hides the read panel.
+    std::function<void()> startExchange;
+    std::function<void()> restorePanels;  // as after any completed command
+};
+
+class EmulationPage : public QObject {
+    Q_OBJECT
+
+  public:
+    static constexpr int kTickMs = 1000;
+
+    EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* parent = nullptr,
+                  std::uint32_t seed = EmuRandom::DefaultSeed());
+
+    // The timer runs exactly while "Эмуляция включена" is checked.
+    void EmulatuonClick();
+    // One tick of the model and the start of the exchange.
+    void TimerEmuTimer();
+    // The completion step after a successful exchange; `answer` holds the 5 bytes read back.
+    void Complete(const std::uint8_t* answer);
+    // Appends one chart record from the fields.
+    void AddChartClick();
+    // Empties the chart data and the chart.
+    void Button1Click();
+
+    const PlantFields& Fields() const { return fields_; }
+    const PlantState& State() const { return state_; }
+    const PlantChartData& ChartData() const { return chart_; }
+    const QTimer& TimerEmu() const { return timer_; }
+    QLineSeries* Series1() const { return series1_; }
+    // The fields as the page shows them now (edits by hand included).
+    PlantFields ReadFields() const;
+
+  private:
+    void ShowFields();
+    void RedrawChart();
+
+    QWidget* root_;
+    EmulationHooks hooks_;
+    PlantFields fields_;
+    PlantState state_;
+    PlantChartData chart_;
+    EmuRandom random_;
+    std::array<std::uint8_t, kImageSize> scratch_{};  // the image when there is none to write
+    QTimer timer_;
+    QChart* chart1_ = nullptr;
+    QLineSeries* series1_ = nullptr;
+    QLineSeries* series2_ = nullptr;
+    QLineSeries* series3_ = nullptr;
+    QValueAxis* indexAxis_ = nullptr;
+    QValueAxis* valueAxis_ = nullptr;
+};
+
+}  // namespace vir05
