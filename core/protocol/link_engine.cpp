@@ -562,6 +562,9 @@ void LinkEngine::ReadArchive() {
         const std::uint32_t s = plan.BlockStart(k);
         bool ok = false;
         for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
+            // The rest of a reply cut by a long gap may come after the failed attempt; a retry
+            // drains it first, as every image read does, so it is not taken for the new reply.
+            if (attempt > 1) Drain();
             ok = ArchiveBlockExchange(s, plan.mode, attempt == kReadAttempts);
             if (!Cancelled()) ShowLinkText();
             if (Cancelled() || ok || attempt == kReadAttempts) break;
