@@ -311,6 +311,31 @@ void CheckConfigFrames(const std::vector<Bytes>& requests, const std::uint8_t* i
     if (!cancelled) Check(frames == windowsChanged, "every changed window is written");
 }
 
+// The read requests of a read command: the image read request for network address 1, and
+// archive requests for one block each that lies inside the ring.
+void CheckReadFrames(const std::vector<Bytes>& requests) {
+    using namespace vir05;
+    std::uint8_t image[kReadFrameSize];
+    BuildReadImageFrame(image, 1);
+    for (const Bytes& f : requests) {
+        if (f.size() == kReadFrameSize && f[4] == kOpRead) {
+            Check(std::equal(f.begin(), f.end(), image), "the image read request is canonical");
+            continue;
+        }
+        Check(f.size() == kArchiveFrameSize && f[4] == kOpArchive && f[5] == 8,
+              "a read command sends image and archive requests only");
+        Check(FrameValid(f.data(), f.size()) && f[1] == 1 && f[2] == 0xFE,
+              "an archive request is sealed and addressed");
+        Check(f[3] == kModePlain || f[3] == kModeCompressed, "an archive request's mode");
+        const std::uint32_t start =
+            static_cast<std::uint32_t>(f[6]) << 24 | f[7] << 16 | f[8] << 8 | f[9];
+        const std::uint32_t count =
+            static_cast<std::uint32_t>(f[10]) << 24 | f[11] << 16 | f[12] << 8 | f[13];
+        Check(count == kArchiveBlockSize && start <= kArchiveLastBlockStart,
+              "an archive request asks for one block inside the ring");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -382,6 +407,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool destUntouched = std::memcmp(dest, fx.destinationBefore.get(), kReceiveAreaSize) == 0;
     switch (cmd) {
         case command::ReadCurrent:
+            CheckReadFrames(line.requests);
             Check(status == 0 || status == link_status::NoReply ||
                       status == link_status::Checksum || status == link_status::BadImageHeader ||
                       cancelled || (modem && status == link_status::NotOpened),
@@ -399,6 +425,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             break;
         case command::ReadArchive:
+            CheckReadFrames(line.requests);
             Check(status == 0 || status == link_status::NoReply ||
                       status == link_status::Checksum || status == link_status::BadImageHeader ||
                       status == link_status::BadArchiveHeader || cancelled ||
