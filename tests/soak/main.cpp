@@ -1,0 +1,11 @@
+// The soak runs Qt's sockets and serial ports on the link thread; a core application object
+// gives them their usual environment.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
