@@ -29,7 +29,9 @@ inline LinkTiming FastTiming() {
     t.beforeTcpSendMs = 1;
     t.noCarrierPauseMs = 10;
     t.modemDialAnswerTicks = 200;
-    t.serialReadTimeoutMs = 5;
+    // Longer than the simulator's 5 ms send slices, so that draining the line does not stop
+    // between two slices of one reply.
+    t.serialReadTimeoutMs = 10;
     return t;
 }
 
