@@ -1,7 +1,6 @@
 #include "ui/main/emulation.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -18,31 +17,21 @@
 
 namespace vir05 {
 
-namespace {
-
-QString Name(EmuField f) {
-    return QString::fromLatin1(EmuFieldSpecs()[f].name);
-}
-
-bool Checked(const QWidget* root, const char* name) {
-    const auto* box = root ? root->findChild<QAbstractButton*>(QString::fromLatin1(name)) : nullptr;
-    return box && box->isChecked();
-}
-
-}  // namespace
-
 EmulationPage::EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* parent,
                              std::uint32_t seed)
     : QObject(parent), root_(pagesRoot), hooks_(std::move(hooks)), random_(seed) {
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &EmulationPage::TimerEmuTimer);
 
-    // The fields take their ranges and precisions from the model's table, so the page and the
-    // model cannot disagree about them.
+    // The page's controls, found once. The fields take their ranges and precisions from the
+    // model's table, so the page and the model cannot disagree about them.
+    auto find = [this](const char* name) -> QWidget* {
+        return root_ ? root_->findChild<QWidget*>(QString::fromLatin1(name)) : nullptr;
+    };
     for (int i = 0; i < kEmuFieldCount; ++i) {
-        const auto f = static_cast<EmuField>(i);
-        const EmuFieldSpec& s = EmuFieldSpecs()[f];
-        QWidget* w = root_ ? root_->findChild<QWidget*>(Name(f)) : nullptr;
+        const EmuFieldSpec& s = EmuFieldSpecs()[std::size_t(i)];
+        QWidget* w = find(s.name);
+        fieldWidgets_[std::size_t(i)] = w;
         if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) {
             d->setDecimals(s.decimals);
             d->setRange(s.min, s.max);
@@ -50,16 +39,17 @@ EmulationPage::EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* 
             n->setRange(static_cast<int>(s.min), static_cast<int>(s.max));
         }
     }
+    handKp_ = qobject_cast<QAbstractButton*>(find("HandKp"));
+    klChgManual_ = qobject_cast<QAbstractButton*>(find("KlChgManual"));
+    emulatuon_ = qobject_cast<QAbstractButton*>(find("Emulatuon"));
     ShowFields();
 
-    if (root_) {
-        if (auto* box = root_->findChild<QCheckBox*>(QStringLiteral("Emulatuon")))
-            connect(box, &QCheckBox::toggled, this, &EmulationPage::EmulatuonClick);
-        if (auto* b = root_->findChild<QPushButton*>(QStringLiteral("Button1")))
-            connect(b, &QPushButton::clicked, this, &EmulationPage::Button1Click);
-        if (auto* b = root_->findChild<QPushButton*>(QStringLiteral("AddChart")))
-            connect(b, &QPushButton::clicked, this, &EmulationPage::AddChartClick);
-    }
+    if (emulatuon_)
+        connect(emulatuon_, &QAbstractButton::toggled, this, &EmulationPage::EmulatuonClick);
+    if (auto* b = qobject_cast<QPushButton*>(find("Button1")))
+        connect(b, &QPushButton::clicked, this, &EmulationPage::Button1Click);
+    if (auto* b = qobject_cast<QPushButton*>(find("AddChart")))
+        connect(b, &QPushButton::clicked, this, &EmulationPage::AddChartClick);
 
     auto* view = root_ ? root_->findChild<QChartView*>(QStringLiteral("DBChart1")) : nullptr;
     chart1_ = view ? view->chart() : new QChart();
@@ -92,34 +82,30 @@ EmulationPage::EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* 
 PlantFields EmulationPage::ReadFields() const {
     PlantFields f = fields_;
     for (int i = 0; i < kEmuFieldCount; ++i) {
-        const auto field = static_cast<EmuField>(i);
-        QWidget* w = root_ ? root_->findChild<QWidget*>(Name(field)) : nullptr;
+        QWidget* w = fieldWidgets_[std::size_t(i)];
         if (auto* d = qobject_cast<QDoubleSpinBox*>(w))
-            f.Set(field, d->value());
+            f.Set(static_cast<EmuField>(i), d->value());
         else if (auto* n = qobject_cast<QSpinBox*>(w))
-            f.Set(field, n->value());
+            f.Set(static_cast<EmuField>(i), n->value());
     }
-    if (root_) {
-        f.handKp = Checked(root_, "HandKp");
-        f.klChgManual = Checked(root_, "KlChgManual");
-    }
+    if (handKp_) f.handKp = handKp_->isChecked();
+    if (klChgManual_) f.klChgManual = klChgManual_->isChecked();
     return f;
 }
 
 void EmulationPage::ShowFields() {
-    if (!root_) return;
     for (int i = 0; i < kEmuFieldCount; ++i) {
-        const auto field = static_cast<EmuField>(i);
-        QWidget* w = root_->findChild<QWidget*>(Name(field));
+        QWidget* w = fieldWidgets_[std::size_t(i)];
+        const double v = fields_[static_cast<EmuField>(i)];
         if (auto* d = qobject_cast<QDoubleSpinBox*>(w))
-            d->setValue(fields_[field]);
+            d->setValue(v);
         else if (auto* n = qobject_cast<QSpinBox*>(w))
-            n->setValue(static_cast<int>(fields_[field]));
+            n->setValue(static_cast<int>(v));
     }
 }
 
 void EmulationPage::EmulatuonClick() {
-    if (Checked(root_, "Emulatuon"))
+    if (emulatuon_ && emulatuon_->isChecked())
         timer_.start();
     else
         timer_.stop();

@@ -19,6 +19,7 @@
 #include "model/layout.h"
 
 class QWidget;
+class QAbstractButton;
 class QChart;
 class QLineSeries;
 class QValueAxis;
@@ -55,6 +56,9 @@ class EmulationPage : public QObject {
     // Empties the chart data and the chart.
     void Button1Click();
 
+    // Restarts the generator of drift and noise, for repeatable runs.
+    void Seed(std::uint32_t seed) { random_ = EmuRandom(seed); }
+
     const PlantFields& Fields() const { return fields_; }
     const PlantState& State() const { return state_; }
     const PlantChartData& ChartData() const { return chart_; }
@@ -68,6 +72,10 @@ class EmulationPage : public QObject {
     void RedrawChart();
 
     QWidget* root_;
+    std::array<QWidget*, kEmuFieldCount> fieldWidgets_{};  // in EmuField order; null when absent
+    QAbstractButton* handKp_ = nullptr;
+    QAbstractButton* klChgManual_ = nullptr;
+    QAbstractButton* emulatuon_ = nullptr;
     EmulationHooks hooks_;
     PlantFields fields_;
     PlantState state_;
