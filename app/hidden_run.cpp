@@ -19,11 +19,19 @@ namespace vir05 {
 
 namespace {
 
-void Present(MemoryAreas& areas, const CommandLine& cl, RunLog& log) {
+// Writes the text output; false, with the reason, when it was not written whole.
+bool Present(MemoryAreas& areas, const CommandLine& cl, RunLog& log, std::string& why) {
     const ImageSnapshot snapshot = TakeSnapshot(areas.DeviceImage());
     const TextOutputSource source{snapshot, areas.DeviceImage(), areas.ArchiveImage(),
                                   PanelTimeText(areas.DeviceImage())};
-    WriteTextOutput(cl.outputName, areas.ProgramDir, source, log);
+    return WriteTextOutput(cl.outputName, areas.ProgramDir, source, log, &why);
+}
+
+// The run log's last lines for a run that failed before its text output was written.
+void LogFailure(RunLog& log, const std::string& reason) {
+    log.WriteLine("(error!) " + reason);
+    log.WriteLine("log end error");
+    log.Close();
 }
 
 }  // namespace
@@ -61,15 +69,23 @@ int RunHiddenCommand(int argc, char** argv, CommandLine& cl, const StartupOutcom
         if (!outcome.keepCaption) caption = outcome.caption;
         if (done.status == -1) caption = req.ErrorText;  // said on the console all the same
         exitCode = outcome.exitCode;
-        if (outcome.takeOverRead) {
-            TakeOverRead(areas, outcome.archiveRead);
-            Present(areas, cl, log);
+        bool failed = exitCode != static_cast<int>(ExitCode::Success);
+        if (outcome.takeOverRead) TakeOverRead(areas, outcome.archiveRead);
+        // The data file first: a run whose data file was not saved fails before its text
+        // output could tell a scheduler otherwise.
+        std::string why;
+        if (outcome.saveDataFile && !SaveDataFile(ArchiveDataFileName(areas), areas, why)) {
+            caption = "Ошибка: не удалось записать файл " + ArchiveDataFileName(areas) + ": " + why;
+            failed = true;
+        } else if (outcome.takeOverRead && !Present(areas, cl, log, why)) {
+            caption = "Ошибка: " + why;
+            failed = true;
+        }
+        if (failed) {
+            exitCode = static_cast<int>(ExitCode::Failure);
+            LogFailure(log, caption);  // nothing more once the text output has closed it
         }
         // A hidden run ends with its first command: follow-up reads are not started.
-        if (outcome.saveDataFile && !SaveDataFile(ArchiveDataFileName(areas), areas)) {
-            caption = "Ошибка: не удалось записать файл " + ArchiveDataFileName(areas);
-            exitCode = static_cast<int>(ExitCode::Failure);
-        }
         std::fprintf(stderr, "vir05win: %s\n", caption.c_str());
         app.exit(exitCode);
     });

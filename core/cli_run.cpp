@@ -1,6 +1,10 @@
 #include "core/cli_run.h"
 
 #include <cstdio>
+#include <vector>
+
+#include "core/format.h"
+#include "model/safe_file.h"
 
 #include "core/snapshot.h"
 #include "core/text_output.h"
@@ -8,7 +12,8 @@
 namespace vir05 {
 
 OpenStage OpenAndWriteTextOutput(const std::string& given, MemoryAreas& areas,
-                                 const std::string& outputName, RunLog& log, std::string& caption) {
+                                 const std::string& outputName, RunLog& log, std::string& caption,
+                                 bool* written) {
     const std::string name = StripShellQuotes(given);
     const OpenStage stage = LoadDataFile(name, areas);
     if (stage != OpenStage::None) {
@@ -18,23 +23,106 @@ OpenStage OpenAndWriteTextOutput(const std::string& given, MemoryAreas& areas,
     const ImageSnapshot snapshot = TakeSnapshot(areas.DeviceImage());
     const TextOutputSource source{snapshot, areas.DeviceImage(), areas.ArchiveImage(),
                                   PanelTimeText(areas.DeviceImage())};
-    WriteTextOutput(outputName, areas.ProgramDir, source, log);
-    caption = name;
+    std::string why;
+    const bool ok = WriteTextOutput(outputName, areas.ProgramDir, source, log, &why);
+    if (written) *written = ok;
+    caption = ok ? name : "Ошибка: " + why;
     return OpenStage::None;
 }
 
+namespace {
+
+// A whole number as typed, sign included, whether or not it fits.
+bool LooksLikeNumber(const std::string& text) {
+    std::size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (i >= text.size()) return false;
+    for (; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// A number given for an option that lies outside what the option can mean: a typo, which must
+// not reach another controller or port. Text that is no number keeps its default.
+bool OutOfRange(const std::string& text, int lo, int hi) {
+    if (!LooksLikeNumber(text)) return false;
+    const auto v = ParseInt(text);
+    return !v || *v < lo || *v > hi;
+}
+
+// Why the command line cannot go as given, before anything is deleted, written or sent. A
+// normal start (no run) is only held to never deleting the files it reads.
+std::string RefusalReason(const CommandLine& cl) {
+    const bool run = cl.commandLineRun != 0;
+    if (run && OutOfRange(cl.netAddr, 0, 255))
+        return "-n" + cl.netAddr + ": сетевой адрес вне диапазона 0..255";
+    if (run && !cl.tcpPortText.empty() && OutOfRange(cl.tcpPortText, 1, 65535))
+        return "-sp" + cl.tcpPortText + ": порт TCP вне диапазона 1..65535";
+    if (cl.outputName.empty()) return {};
+    // The run deletes and writes these names; what it reads must not be among them.
+    const std::string names[] = {cl.outputName, cl.outputName + ".log"};
+    std::vector<std::string> inputs;
+    if (cl.convert) inputs.push_back(StripShellQuotes(cl.convertFile));
+    for (const auto& file : cl.dataFiles)
+        inputs.push_back(StripShellQuotes(file.name));
+    for (const std::string& name : names) {
+        for (const std::string& input : inputs)
+            if (SameExistingFile(name, input))
+                return "выходной файл " + name + " совпадает с входным файлом " + input;
+        if (run && !Replaceable(ClassifyNode(name)))
+            return "выходной файл " + name + " не является обычным файлом";
+    }
+    return {};
+}
+
+// Ends the run with exit code 1; the log, when it is open, says why. `caption` empty: the
+// caption is "Ошибка: " and the reason.
+StartupOutcome Refused(StartupOutcome out, const std::string& reason, RunLog& log,
+                       const std::string& caption = {}) {
+    log.WriteLine("(error!) " + reason);
+    log.WriteLine("log end error");
+    log.Close();
+    out.kind = StartupOutcome::Exit;
+    out.exitCode = static_cast<int>(ExitCode::Failure);
+    out.caption = caption.empty() ? "Ошибка: " + reason : caption;
+    return out;
+}
+
+// Deletes the old text output and run log (a regular file or a link only) and starts the new
+// log with "log start" and "log begin".
+void StartRunLog(const CommandLine& cl, RunLog& log) {
+    RemoveIfReplaceable(cl.outputName);
+    const std::string logName = cl.outputName + ".log";
+    RemoveIfReplaceable(logName);
+    if (log.Open(logName)) {
+        log.WriteLine("log start");
+        log.WriteLine("log begin");
+    }
+}
+
+}  // namespace
+
 StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& log) {
     StartupOutcome out;
+    // A run that cannot go as asked ends before it deletes, writes or sends anything.
+    if (const std::string reason = RefusalReason(cl); !reason.empty())
+        return Refused(out, reason, log);
+    bool logStarted = false;
     // Data files named on the line open where they stand; where a run was already asked for,
     // the opened file is converted and the run ends.
     for (const auto& file : cl.dataFiles) {
         out.caption = file.name;
+        // The conversion's log is this run's, not a previous run's left beside the output.
+        if (file.runAtArg != 0 && !cl.outputName.empty() && !logStarted) {
+            StartRunLog(cl, log);
+            logStarted = true;
+        }
+        bool written = true;
         const OpenStage stage =
-            OpenAndWriteTextOutput(file.name, areas, cl.outputName, log, out.caption);
+            OpenAndWriteTextOutput(file.name, areas, cl.outputName, log, out.caption, &written);
         if (stage == OpenStage::None) {
             if (file.runAtArg != 0) {
                 out.kind = StartupOutcome::Exit;
-                out.exitCode = static_cast<int>(ExitCode::Success);
+                out.exitCode = static_cast<int>(written ? ExitCode::Success : ExitCode::Failure);
                 return out;
             }
             out.openedFile = true;
@@ -43,28 +131,19 @@ StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& l
 
     if (cl.outputName.empty()) return out;  // no log, no command
 
-    std::remove(cl.outputName.c_str());
-    const std::string logName = cl.outputName + ".log";
-    std::remove(logName.c_str());
-    if (log.Open(logName)) {
-        log.WriteLine("log start");
-        log.WriteLine("log begin");
-    }
+    if (!logStarted) StartRunLog(cl, log);
     if (cl.convert) {
-        const OpenStage stage =
-            OpenAndWriteTextOutput(cl.convertFile, areas, cl.outputName, log, out.caption);
+        bool written = true;
+        const OpenStage stage = OpenAndWriteTextOutput(cl.convertFile, areas, cl.outputName, log,
+                                                       out.caption, &written);
         if (stage == OpenStage::None) {
             out.kind = StartupOutcome::Exit;
-            out.exitCode = static_cast<int>(ExitCode::Success);
+            out.exitCode = static_cast<int>(written ? ExitCode::Success : ExitCode::Failure);
             return out;
         }
         // An unattended conversion whose file cannot be opened fails: there is no user to see a
         // window, and the caller must not take an old output for this file's.
-        if (cl.commandLineRun != kRunShow) {
-            out.kind = StartupOutcome::Exit;
-            out.exitCode = static_cast<int>(ExitCode::Failure);
-            return out;
-        }
+        if (cl.commandLineRun != kRunShow) return Refused(out, out.caption, log, out.caption);
     }
 
     if (cl.commandLineRun != kRunHidden && cl.commandLineRun != kRunShow) return out;

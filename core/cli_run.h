@@ -12,9 +12,11 @@ namespace vir05 {
 
 // Opens a data file into the areas and, when it opened, writes the text output of what it holds
 // (the presentation of a run without a window). Returns the failing stage or OpenStage::None;
-// `caption` becomes the name, or the name with " ошибка " and the stage text.
+// `caption` becomes the name, or the name with " ошибка " and the stage text, or, when the text
+// output could not be written (`written` false), the reason.
 OpenStage OpenAndWriteTextOutput(const std::string& name, MemoryAreas& areas,
-                                 const std::string& outputName, RunLog& log, std::string& caption);
+                                 const std::string& outputName, RunLog& log, std::string& caption,
+                                 bool* written = nullptr);
 
 struct StartupOutcome {
     enum Kind {

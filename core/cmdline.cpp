@@ -88,6 +88,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                     cl.commandLineRun |= kRunHidden;
                 } else if (second == 'p') {
                     cl.tcpPort = ParseIntOr(value2, 1);
+                    cl.tcpPortText = value2;
                     cl.commandLineRun |= kRunHidden;
                 } else if (second == 't') {
                     cl.setClock = true;

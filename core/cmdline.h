@@ -36,6 +36,7 @@ struct CommandLine {
     int modemRate = 0;                   // -mr, accepted and not used
     std::string host;                    // -si
     int tcpPort = 10001;                 // -sp
+    std::string tcpPortText;             // -sp as given, to tell a typo from a port
     bool setClock = false;               // -st
     int commandLineRun = 0;              // CommandLineRun
     // Data files named without an option, in the order given, each with the CommandLineRun

@@ -1,10 +1,14 @@
 #include "core/run_log.h"
 
+#include "model/safe_file.h"
+
 namespace vir05 {
 
 bool RunLog::Open(const std::string& path) {
     Close();
-    file_ = std::fopen(path.c_str(), "wb");
+    // Never through a planted link, never into a FIFO or device of that name.
+    std::string error;
+    file_ = CreateForWriting(path, error);
     return file_ != nullptr;
 }
 

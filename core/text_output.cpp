@@ -6,6 +6,7 @@
 
 #include "core/format.h"
 #include "model/bytes.h"
+#include "model/safe_file.h"
 
 namespace vir05 {
 
@@ -151,20 +152,27 @@ void AppendTextOutput(std::string& out, const TextOutputSource& src, ArchiveOrde
 }
 
 bool WriteTextOutput(const std::string& outputName, const std::string& programDir,
-                     const TextOutputSource& source, RunLog& log) {
-    std::remove(outputName.c_str());
+                     const TextOutputSource& source, RunLog& log, std::string* why) {
+    // Only a regular file or a link of that name is ever deleted; a device, FIFO or directory
+    // stays as it is, and the output then fails below.
+    RemoveIfReplaceable(outputName);
     const std::string path = programDir + outputName;
-    bool written = false;
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        static ArchiveOrder order;  // scratch; the presentation runs on one thread only
-        std::string text;
-        text.reserve(1 << 20);
-        AppendTextOutput(text, source, order);
-        written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        written = std::fclose(f) == 0 && written;
+    static ArchiveOrder order;  // scratch; the presentation runs on one thread only
+    std::string text;
+    text.reserve(1 << 20);
+    AppendTextOutput(text, source, order);
+    // Written beside the name and renamed into place: a reader never sees half a file, a failed
+    // write (a full disk) leaves none, and concurrent runs each leave a whole file.
+    std::string error;
+    const bool written = ReplaceFileWith(path, text, error);
+    if (!written) {
+        log.WriteLine(outputName + " - (error!) невозможно записать файл!");
+        log.WriteLine("(error!) " + path + ": " + error);
+        log.WriteLine("log end error");
+        if (why) *why = "невозможно записать файл " + path + ": " + error;
+    } else {
+        log.WriteLine("log end done");
     }
-    if (!written) log.WriteLine(outputName + " - (error!) невозможно записать файл!");
-    log.WriteLine("log end done");
     log.Close();
     return written;
 }

@@ -27,11 +27,13 @@ struct TextOutputSource {
 void AppendTextOutput(std::string& out, const TextOutputSource& source, ArchiveOrder& order);
 
 // Writes the text output file: deletes the file named `outputName` (relative to the current
-// directory), then creates `programDir + outputName`. A file that cannot be created or written
-// is reported in the run log as the name followed by " - (error!) невозможно записать файл!".
-// Then the run log gets "log end done" and is closed (only the first output of a run writes
-// to it). Returns false when the file could not be written whole.
+// directory) when it is a regular file or a link, then writes `programDir + outputName` whole
+// through a temporary file beside it. A file that cannot be written is reported in the run log
+// as the name followed by " - (error!) невозможно записать файл!", a line with the reason and
+// "log end error"; a written one by "log end done". The run log is then closed (only the first
+// output of a run writes to it). Returns false, with the reason in `why`, when the file could
+// not be written whole; no partial file is left then.
 bool WriteTextOutput(const std::string& outputName, const std::string& programDir,
-                     const TextOutputSource& source, RunLog& log);
+                     const TextOutputSource& source, RunLog& log, std::string* why = nullptr);
 
 }  // namespace vir05

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+
+#include "model/safe_file.h"
 
 namespace vir05 {
 
@@ -16,31 +17,16 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
 bool SaveDataFile(const std::string& name, const MemoryAreas& areas) {
-    if (name.empty()) return false;
-    const std::string temp = name + ".part";
-    {
-        File f(std::fopen(temp.c_str(), "wb"));
-        if (!f) return false;
-        // The first block is the start of the contiguous area block: image, shadow and the first
-        // 186 archive bytes; the second block is the whole archive.
-        const bool written =
-            std::fwrite(areas.block.data(), 1, kDataFileFirstBlock, f.get()) ==
-                kDataFileFirstBlock &&
-            std::fwrite(areas.ArchiveImage(), 1, kArchiveSize, f.get()) == kArchiveSize &&
-            std::fflush(f.get()) == 0;
-        std::FILE* raw = f.release();
-        if (std::fclose(raw) != 0 || !written) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, name, ec);
-    if (ec) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    std::string error;
+    return SaveDataFile(name, areas, error);
+}
+
+bool SaveDataFile(const std::string& name, const MemoryAreas& areas, std::string& error) {
+    // The first block is the start of the contiguous area block: image, shadow and the first
+    // 186 archive bytes; the second block is the whole archive.
+    std::string bytes(reinterpret_cast<const char*>(areas.block.data()), kDataFileFirstBlock);
+    bytes.append(reinterpret_cast<const char*>(areas.ArchiveImage()), kArchiveSize);
+    return ReplaceFileWith(name, bytes, error);
 }
 
 const char* OpenStageText(OpenStage stage) {
@@ -71,9 +57,9 @@ std::string StripShellQuotes(std::string name) {
 }
 
 OpenStage LoadDataFile(const std::string& name, MemoryAreas& areas) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) return OpenStage::Open;
-    File f(std::fopen(name.c_str(), "rb"));
+    // A FIFO, a device or a directory is refused without waiting on it.
+    std::string error;
+    File f(OpenRegularForReading(name, error));
     if (!f) return OpenStage::Open;
     if (std::fseek(f.get(), 0, SEEK_END) != 0 || std::ftell(f.get()) < 0 ||
         std::fseek(f.get(), 0, SEEK_SET) != 0)

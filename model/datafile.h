@@ -19,8 +19,11 @@ inline constexpr std::size_t kDataFileSize = kDataFileFirstBlock + kArchiveSize;
 
 // Writes the data file. The bytes go to a temporary file beside `name` that replaces `name` only
 // once it is complete, so a failed save never leaves a damaged file in place of a good one.
-// Returns false when the file could not be written.
+// The temporary file is created exclusively under a name of its own, so concurrent saves and a
+// planted link cannot mix or redirect it; only a regular file or a link at `name` is replaced.
+// Returns false when the file could not be written; `error` then says why.
 bool SaveDataFile(const std::string& name, const MemoryAreas& areas);
+bool SaveDataFile(const std::string& name, const MemoryAreas& areas, std::string& error);
 
 // Where opening a data file failed.
 enum class OpenStage { None, Open, Size, ReadImage, ReadArchive, Decode };

@@ -1,9 +1,10 @@
 #include "model/settings.h"
 
+#include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "core/format.h"
+#include "model/safe_file.h"
 
 namespace vir05 {
 
@@ -60,14 +61,28 @@ void IniFile::Parse(std::string_view text) {
 }
 
 bool IniFile::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    refused_ = false;
+    // A FIFO or device of that name is not waited on, and a file beyond any sane size is not
+    // read into memory: both give the defaults, and a later Save leaves them as they are.
+    std::string error;
+    std::FILE* f = OpenRegularForReading(path, error, kSettingsMaxBytes);
+    if (!f) {
+        refused_ = ClassifyNode(path) != NodeKind::Missing;
         Parse({});
         return false;
     }
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    Parse(buf.str());
+    std::string text;
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() <= kSettingsMaxBytes)
+        text.append(chunk, n);
+    std::fclose(f);
+    if (text.size() > kSettingsMaxBytes) {  // it grew while being read
+        refused_ = true;
+        Parse({});
+        return false;
+    }
+    Parse(text);
     return true;
 }
 
@@ -83,6 +98,7 @@ std::string IniFile::Text() const {
 }
 
 bool IniFile::Save(const std::string& path) const {
+    if (refused_) return false;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     const std::string text = Text();

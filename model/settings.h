@@ -7,6 +7,7 @@
 // not fatal.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +16,14 @@ namespace vir05 {
 
 inline constexpr const char* kSettingsFileName = "vir05.ini";
 inline constexpr const char* kSettingsSection = "Setting";
+// The largest settings file that is read (64 KiB; a real one holds a few hundred bytes).
+inline constexpr std::size_t kSettingsMaxBytes = 64u << 10;
 
 class IniFile {
   public:
-    // Reads the whole file; a missing or unreadable file gives an empty document. A UTF-8
+    // Reads the whole file; a missing or unreadable file, one that is not a regular file or one
+    // larger than kSettingsMaxBytes gives an empty document (and a Save that writes nothing, so
+    // that what stands there is not replaced by defaults). A UTF-8
     // byte-order mark is skipped and kept; LF and CRLF line ends are both understood, and the
     // style found is the style written back (CRLF for a new file).
     bool Load(const std::string& path);
@@ -49,6 +54,7 @@ class IniFile {
     static Line MakeLine(std::string text);
 
     std::vector<Line> lines_;
+    bool refused_ = false;  // the last Load found a file it would not read
     bool bom_ = false;
     bool crlf_ = true;
 };

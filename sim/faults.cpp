@@ -21,6 +21,7 @@ constexpr KindName kKinds[] = {
     {FaultKind::ModemBusy, "modem-busy"},
     {FaultKind::ModemNoDial, "modem-nodial"},
     {FaultKind::ModemNoCarrier, "modem-nocarrier"},
+    {FaultKind::Flood, "flood"},
 };
 
 std::uint64_t SplitMix(std::uint64_t& state) {
@@ -163,6 +164,10 @@ Delivery FaultInjector::Plan(std::vector<std::uint8_t> reply) {
             break;
         case FaultKind::Silence:
             d.bytes.clear();
+            break;
+        case FaultKind::Flood:
+            d.bytes.clear();
+            d.flood = true;
             break;
         default:
             break;

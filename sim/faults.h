@@ -26,6 +26,7 @@ enum class FaultKind {
     ModemBusy,       // the dial is answered "BUSY"
     ModemNoDial,     // the dial is not answered
     ModemNoCarrier,  // "NO CARRIER" in the middle of an archive block reply
+    Flood,           // instead of the reply, bytes without end: a babbling line
 };
 
 const char* FaultKindName(FaultKind kind);
@@ -41,7 +42,8 @@ struct FaultRule {
 };
 
 // Parses "KIND[:every=N][:random=P][:seed=S][:next=K][:ms=T]", KIND one of checksum, header,
-// truncate, stall, silence, refuse, modem-noreset, modem-busy, modem-nodial, modem-nocarrier.
+// truncate, stall, silence, refuse, modem-noreset, modem-busy, modem-nodial, modem-nocarrier,
+// flood.
 // Returns nullopt and sets `error` on a malformed text.
 std::optional<FaultRule> ParseFaultRule(const std::string& text, std::string& error);
 
@@ -50,6 +52,9 @@ struct Delivery {
     std::vector<std::uint8_t> bytes;
     std::size_t pauseAt = 0;  // with pauseMs > 0: pause after this many bytes
     int pauseMs = 0;
+    // Instead of `bytes`, the byte values 0, 1, ... 255 over and over, until the TCP connection
+    // closes or, on a pseudo-terminal, the tool sends again.
+    bool flood = false;
 };
 
 class FaultInjector {

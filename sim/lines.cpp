@@ -21,9 +21,20 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// Sends one reply as the fault plan says: the bytes, with a pause in the middle for a stall.
+// Sends one reply as the fault plan says: the bytes, with a pause in the middle for a stall, or
+// a flood that lasts until a write fails (the connection closed, the line stopped) or
+// `floodOver` says the tool has sent again.
 bool Deliver(const Delivery& d, const Waker& waker,
-             const std::function<bool(const std::uint8_t*, std::size_t)>& write) {
+             const std::function<bool(const std::uint8_t*, std::size_t)>& write,
+             const std::function<bool()>& floodOver = {}) {
+    if (d.flood) {
+        std::uint8_t noise[256];
+        for (std::size_t i = 0; i < sizeof noise; ++i)
+            noise[i] = static_cast<std::uint8_t>(i);
+        while (!waker.Woken() && !(floodOver && floodOver()))
+            if (!write(noise, sizeof noise)) return false;
+        return true;
+    }
     if (d.bytes.empty()) return true;
     if (d.pauseMs > 0) {
         if (!write(d.bytes.data(), d.pauseAt)) return false;
@@ -220,6 +231,11 @@ void PtyPort::Close() {
     slaveHold_ = master_ = -1;
 }
 
+bool PtyPort::InputWaiting() const {
+    pollfd p{master_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
 int PtyPort::Read(std::uint8_t* buffer, std::size_t n, int timeoutMs) {
     pollfd p[2] = {{master_, POLLIN, 0}, {waker_.Fd(), POLLIN, 0}};
     const int r = poll(p, 2, timeoutMs);
@@ -286,12 +302,13 @@ void PtyServer::Run() {
     FrameParser parser;
     std::uint8_t buffer[4096];
     auto write = [&](const std::uint8_t* d, std::size_t n) { return port_.Write(d, n); };
+    auto sentAgain = [&] { return port_.InputWaiting(); };
     for (;;) {
         const int n = port_.Read(buffer, sizeof buffer, 100);
         if (n < 0) return;
         for (const auto& frame : parser.Feed(buffer, static_cast<std::size_t>(n))) {
             const auto reply = controller_.Handle(frame);
-            if (reply && !Deliver(faults_.Plan(reply->bytes), waker_, write)) return;
+            if (reply && !Deliver(faults_.Plan(reply->bytes), waker_, write, sentAgain)) return;
         }
     }
 }
@@ -360,7 +377,9 @@ void ModemServer::DataBytes(const std::uint8_t* data, std::size_t n) {
             port_.Write("\r\nNO CARRIER\r\n");
             return;
         }
-        if (!Deliver(faults_.Plan(reply->bytes), waker_, write)) return;
+        if (!Deliver(faults_.Plan(reply->bytes), waker_, write,
+                     [this] { return port_.InputWaiting(); }))
+            return;
     }
 }
 

@@ -67,6 +67,8 @@ class PtyPort {
     bool Open(std::string& error);
     void Close();
     const std::string& SlavePath() const { return slavePath_; }
+    // True when the tool's bytes wait to be read.
+    bool InputWaiting() const;
     // Bytes read within `timeoutMs`: > 0 bytes, 0 none, -1 woken or failed.
     int Read(std::uint8_t* buffer, std::size_t n, int timeoutMs);
     // Sends at line speed; false when woken or failed.

@@ -41,7 +41,8 @@ constexpr const char* kUsage =
     "  --baud N         line speed of the pseudo-terminals (default: the image's interface speed)\n"
     "  --fault RULE     KIND[:every=N|:random=P[:seed=S]][:next=K][:ms=T], KIND one of\n"
     "                   checksum, header, truncate, stall, silence, refuse, modem-noreset,\n"
-    "                   modem-busy, modem-nodial, modem-nocarrier\n"
+    "                   modem-busy, modem-nodial, modem-nocarrier, flood (bytes without end\n"
+    "                   instead of the reply, until the connection closes or the tool sends)\n"
     "  --ready-file P   also write the lines to P once everything listens\n"
     "While serving, \"fault RULE\" or \"fault none\" on standard input changes the faults.\n"
     "generate writes generated contents as a data file and exits.\n";

@@ -21,6 +21,9 @@ constexpr std::size_t kCarrierWindow = 12;
 const char kTextCancelled[] = "Отменено пользователем";
 const char kTextNoByte[] = "Не пришло ни одного байта";
 const char kTextChecksum[] = "Не сошлась контрольная сумма";
+// A carrier loss counts as no failure of the exchange and sets no text while attempts remain;
+// a read that ends with it says so in the modem's own words.
+const char kTextCarrierLost[] = "Модем ответил :NO CARRIER";
 
 std::string BadHeaderText(std::uint8_t first) {
     return "Неверный заголовок ответа: " + std::to_string(first) + " вместо 170";
@@ -158,6 +161,9 @@ void LinkEngine::RunPass() {
         req_.ErrorText = kTextCancelled;
         req_.Status = link_status::Cancelled;
     }
+    // A failure is never reported without a reason.
+    if (req_.Status.load() != link_status::Success && req_.ErrorText.empty())
+        req_.ErrorText = "Команда не выполнена, код " + std::to_string(req_.Status.load());
     CloseLink();
 }
 
@@ -401,7 +407,7 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
 
 std::size_t LinkEngine::Drain() {
     std::size_t count = 0;
-    ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, kArchiveRingSize, 0, 0);
+    ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, kDrainLimit, 0, 0);
     return count;
 }
 
@@ -430,6 +436,7 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
         // again before the next attempt.
         Pause(timing_.noCarrierPauseMs);
         req_.Status = link_status::NoReply;
+        if (lastAttempt) req_.ErrorText = kTextCarrierLost;  // the reason the read ends with
         if (!lastAttempt) OpenLink();
         return false;
     }
@@ -466,11 +473,16 @@ void LinkEngine::NoteRawByte(std::uint8_t b) {
 }
 
 void LinkEngine::DrainRest() {
+    // Repeats while bytes keep coming, but a line that never stops (a babbling controller, line
+    // noise) would keep it going for ever: it takes at most kDrainLimit bytes, as much as a
+    // drain of the line takes, and the exchange then ends with its verdict.
     std::size_t count = 0;
+    std::size_t drained = 0;
     do {
         count = 0;
         ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, 1, req_.ReplyTicks / 4, 0);
-    } while (count > 0);
+        drained += count;
+    } while (count > 0 && drained < kDrainLimit);
 }
 
 bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bool lastAttempt) {
@@ -505,6 +517,7 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     if (CarrierLost(buf, count) || rawCarrierLost_) {
         rawCarrierLost_ = false;
         req_.Status = link_status::NoReply;
+        if (lastAttempt) req_.ErrorText = kTextCarrierLost;  // the reason the read ends with
         if (!lastAttempt) OpenLink();
         return false;
     }

@@ -60,6 +60,9 @@ inline constexpr int kModemAttempts = 4;
 inline constexpr int kConfigWindow = 17;
 inline constexpr std::uint16_t kCompressedFromSoftVer = 107;
 inline constexpr std::size_t kWorkBufferSize = 512;
+// The most bytes one drain takes from the line, also when what is left of a failed reply is
+// drained: a line that never falls silent cannot hold a command up.
+inline constexpr std::size_t kDrainLimit = kArchiveRingSize;
 
 // What an archive read fetches, from the image just read.
 struct ArchivePlan {

@@ -1,5 +1,9 @@
 #include "core/protocol/trace.h"
 
+#include <string>
+
+#include "model/safe_file.h"
+
 namespace vir05 {
 
 namespace {
@@ -17,12 +21,14 @@ std::string ByteFields(std::uint8_t b) {
 }
 }  // namespace
 
-TraceLog::TraceLog(const std::string& path) {
+TraceLog::TraceLog(const std::string& path, std::size_t limitBytes) : limit_(limitBytes) {
     if (path.empty()) return;
-    file_ = std::fopen(path.c_str(), "wb");
+    std::string error;
+    file_ = CreateForWriting(path, error);
     if (!file_) return;
     std::fputs("start", file_);
     std::fflush(file_);
+    written_ = 5;
 }
 
 TraceLog::~TraceLog() {
@@ -55,9 +61,20 @@ void TraceLog::ReceiveStep(std::size_t count, std::size_t wanted, std::uint8_t c
 }
 
 void TraceLog::WriteLine(const std::string& text) {
+    if (cut_) return;
+    const std::size_t cutLine = std::char_traits<char>::length(kTraceCutText) + 2;
+    if (written_ + text.size() + 2 + cutLine > limit_) {
+        // Room is kept for this line, so the file ends within its limit.
+        cut_ = true;
+        std::fputs(kTraceCutText, file_);
+        std::fputs("\r\n", file_);
+        std::fflush(file_);
+        return;
+    }
     std::fwrite(text.data(), 1, text.size(), file_);
     std::fputs("\r\n", file_);
     std::fflush(file_);
+    written_ += text.size() + 2;
 }
 
 }  // namespace vir05

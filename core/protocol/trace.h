@@ -13,10 +13,17 @@
 
 namespace vir05 {
 
+// The most the trace holds: a line that noise keeps busy must not fill the disk. Past it the
+// trace ends with the line kTraceCutText and writes nothing more.
+inline constexpr std::size_t kTraceLimitBytes = 64u << 20;  // 64 MiB
+inline constexpr const char* kTraceCutText = "трасса обрезана: достигнут предел размера";
+
 class TraceLog {
   public:
-    // Opens (and empties) `path`; an empty path gives a trace that writes nothing.
-    explicit TraceLog(const std::string& path);
+    // Opens (and empties) `path`; an empty path gives a trace that writes nothing. A link at
+    // the name is replaced, not followed; a FIFO, device or directory of that name is left
+    // alone and gives a trace that writes nothing.
+    explicit TraceLog(const std::string& path, std::size_t limitBytes = kTraceLimitBytes);
     ~TraceLog();
     TraceLog(const TraceLog&) = delete;
     TraceLog& operator=(const TraceLog&) = delete;
@@ -39,6 +46,9 @@ class TraceLog {
   private:
     void WriteLine(const std::string& text);
     std::FILE* file_ = nullptr;
+    std::size_t limit_;
+    std::size_t written_ = 0;
+    bool cut_ = false;
 };
 
 }  // namespace vir05

@@ -1,4 +1,6 @@
 // The command line of an unattended run and its start-up steps.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -151,6 +153,85 @@ TEST_F(CommandLineStartup, ConversionOfAMissingFileFails) {
     EXPECT_EQ(out.exitCode, 1);
     EXPECT_EQ(out.caption, "missing.vi5 ошибка открытия файла ");
     EXPECT_FALSE(std::filesystem::exists("def.txt"));
+}
+
+TEST_F(CommandLineStartup, RunsThatCannotGoAsAskedEndBeforeTouchingAnything) {
+    // A typo in an address or port must not reach another controller; a run must not delete or
+    // overwrite what it reads, nor anything that is not a plain file.
+    const struct {
+        std::vector<std::string> args;
+        const char* said;  // in the caption
+    } cases[] = {
+        {{"-r", "-n257"}, "-n257: сетевой адрес вне диапазона 0..255"},
+        {{"-r", "-n-255"}, "-n-255: сетевой адрес вне диапазона 0..255"},
+        {{"-r", "-n99999999999"}, "-n99999999999: сетевой адрес"},
+        {{"-si127.0.0.1", "-sp70000"}, "-sp70000: порт TCP вне диапазона 1..65535"},
+        {{"-si127.0.0.1", "-sp0"}, "-sp0: порт TCP"},
+        {{"-show", "-si127.0.0.1", "-n300"}, "-n300: сетевой адрес"},
+        {{"-zin.vi5", "-oin.vi5"}, "выходной файл in.vi5 совпадает с входным файлом in.vi5"},
+        {{"-zin.vi5", "-oIN.VI5"}, "совпадает с входным файлом in.vi5"},
+        {{"-zin.vi5", "-o./in.vi5"}, "совпадает с входным файлом in.vi5"},
+        {{"-zrun.log", "-orun"}, "выходной файл run.log совпадает с входным файлом run.log"},
+        {{"-r", "in.vi5", "-oin.vi5"}, "совпадает с входным файлом in.vi5"},
+        {{"-r", "-oempty-dir"}, "выходной файл empty-dir не является обычным файлом"},
+        {{"-r", "-oempty-dir/"}, "выходной файл empty-dir/ не является обычным файлом"},
+        {{"-r", "-ofifo"}, "выходной файл fifo не является обычным файлом"},
+    };
+    SaveSample("in.vi5");
+    SaveSample("run.log");
+    const std::string input = ReadFile("in.vi5");
+    std::filesystem::create_directory("empty-dir");
+    ASSERT_EQ(mkfifo("fifo", 0666), 0);
+    test::WriteFile("def.txt.log", "log start\r\nlog begin\r\nlog end done\r\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        CommandLine cl = ParseCommandLine(c.args);
+        RunLog log;
+        const StartupOutcome out = ProcessCommandLine(cl, areas_, log);
+        EXPECT_EQ(out.kind, StartupOutcome::Exit);
+        EXPECT_EQ(out.exitCode, 1);
+        EXPECT_NE(out.caption.find(c.said), std::string::npos) << out.caption;
+        EXPECT_EQ(out.caption.rfind("Ошибка: ", 0), 0u);
+        EXPECT_EQ(ReadFile("in.vi5"), input);
+        EXPECT_EQ(ReadFile("run.log"), input);
+        EXPECT_TRUE(std::filesystem::is_directory("empty-dir"));
+        EXPECT_TRUE(std::filesystem::is_fifo("fifo"));
+    }
+
+    // The edges of the ranges, and text that is no number (it keeps its default), still run.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-r", "-n255"}, {"-r", "-n0"}, {"-r", "-nabc"}, {"-si127.0.0.1", "-sp65535"}}) {
+        SCOPED_TRACE(args[1]);
+        CommandLine cl = ParseCommandLine(args);
+        RunLog log;
+        EXPECT_EQ(ProcessCommandLine(cl, areas_, log).kind, StartupOutcome::StartCommand);
+    }
+}
+
+TEST_F(CommandLineStartup, TheLogOfEveryRunSaysHowItEnded) {
+    SaveSample("a.vi5");
+    // A conversion from a data-file argument starts a fresh log, not the last run's.
+    test::WriteFile("def.txt.log", "log of an earlier run\r\n");
+    CommandLine cl = ParseCommandLine({"-r", "a.vi5"});
+    RunLog log;
+    StartupOutcome out = ProcessCommandLine(cl, areas_, log);
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(ReadFile("def.txt.log"), "log start\r\nlog begin\r\nlog end done\r\n");
+
+    // A failed conversion says so.
+    cl = ParseCommandLine({"-zmissing.vi5"});
+    out = ProcessCommandLine(cl, areas_, log);
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_EQ(ReadFile("def.txt.log"),
+              "log start\r\nlog begin\r\n(error!) missing.vi5 ошибка открытия файла \r\n"
+              "log end error\r\n");
+
+    // A conversion whose text output cannot be written fails, and says why.
+    cl = ParseCommandLine({"-za.vi5", "-ono-dir/out.txt"});
+    out = ProcessCommandLine(cl, areas_, log);
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_EQ(out.caption,
+              "Ошибка: невозможно записать файл no-dir/out.txt: нет такого файла или каталога");
 }
 
 TEST_F(CommandLineStartup, DataFileArgument) {

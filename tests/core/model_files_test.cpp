@@ -8,6 +8,7 @@
 #include "model/datafile.h"
 #include "model/ports.h"
 #include "model/settings.h"
+#include "small_tmpfs.h"
 #include "test_util.h"
 
 namespace vir05 {
@@ -106,17 +107,36 @@ TEST(ModelDataFile, ShellQuotes) {
 }
 
 TEST(ModelDataFile, FailedSaveKeepsTheGoodFile) {
+    // A disk with room for one data file only: the second save has no room for its temporary.
+    test::SmallTmpfs disk(140 * 1024);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Reason();
+    static MemoryAreas a;
+    FillPattern(a, 1);
+    ASSERT_TRUE(SaveDataFile(disk.File("keep.vi5"), a));
+    const std::string good = ReadFile(disk.File("keep.vi5"));
+    FillPattern(a, 2);
+    std::string error;
+    EXPECT_FALSE(SaveDataFile(disk.File("keep.vi5"), a, error));
+    EXPECT_EQ(error, "нет места на диске");
+    EXPECT_EQ(ReadFile(disk.File("keep.vi5")), good);
+    // Nothing but the good file is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk.Path()), {}), 1);
+    EXPECT_FALSE(SaveDataFile("no/such/dir/x.vi5", a));
+}
+
+TEST(ModelDataFile, StaleOrPlantedTemporaryNamesAreNotUsed) {
     ScopedTempDir dir;
     static MemoryAreas a;
     FillPattern(a, 1);
-    ASSERT_TRUE(SaveDataFile("keep.vi5", a));
-    const std::string good = ReadFile("keep.vi5");
-    // The temporary file cannot be created when its name is taken by a directory.
+    // A directory and a link where the temporary file was once named: neither is touched.
     std::filesystem::create_directory("keep.vi5.part");
-    FillPattern(a, 2);
-    EXPECT_FALSE(SaveDataFile("keep.vi5", a));
-    EXPECT_EQ(ReadFile("keep.vi5"), good);
-    EXPECT_FALSE(SaveDataFile("no/such/dir/x.vi5", a));
+    test::WriteFile("victim", "victim");
+    std::filesystem::create_symlink("victim", "other.vi5.part");
+    ASSERT_TRUE(SaveDataFile("keep.vi5", a));
+    ASSERT_TRUE(SaveDataFile("other.vi5", a));
+    EXPECT_EQ(ReadFile("keep.vi5").size(), 135168u);
+    EXPECT_TRUE(std::filesystem::is_directory("keep.vi5.part"));
+    EXPECT_EQ(ReadFile("victim"), "victim");
 }
 
 TEST(ModelSettings, DefaultsWithoutAFile) {

@@ -359,6 +359,73 @@ TEST(LinkArchiveRead, CarrierLossInABlockRedialsWithoutCounting) {
     }
 }
 
+TEST(LinkArchiveRead, CarrierLostInEveryAttemptEndsWithTheModemsWords) {
+    // Image read and archive block alike: the run ends with a reason, never an empty one.
+    for (const int lostReply : {0, 1}) {
+        SCOPED_TRACE(lostReply == 0 ? "image read" : "archive block");
+        LinkRig rig;
+        rig.UseModem();
+        PutU32(rig.controller.image.data(), addr::ArchPos, 0x9000);
+        rig.controller.image[addr::NumSystems] = 1;
+        rig.controller.tamper = [&](RxStream& r, int, const Bytes& frame) {
+            if ((frame[4] == kOpArchive) != (lostReply == 1)) return;
+            r.resize(lostReply == 0 ? 300 : 5000);
+            for (auto b : FromText("\r\nNO CARRIER\r\n"))
+                r.push_back(b);
+            rig.modem.dataMode = false;
+        };
+        rig.StartSerial(command::ReadArchive, "84951234567");
+        rig.engine->RunPass();
+        EXPECT_EQ(rig.req().Status, 1);
+        EXPECT_EQ(rig.req().ErrorText, "Модем ответил :NO CARRIER");
+        EXPECT_EQ(rig.req().ErrorCount, 0);
+        EXPECT_EQ(rig.FramesWith(lostReply == 0 ? kOpRead : kOpArchive).size(), 5u);
+    }
+}
+
+TEST(LinkArchiveRead, BabblingLineAfterTheArchiveRequestEndsTheCommand) {
+    // The controller answers the image read, then the line never falls silent again. Whatever
+    // it babbles, the command ends after its five attempts at the first block, with a reason,
+    // having taken no more than its drains and replies allow.
+    const struct {
+        const char* name;
+        bool tcp;
+        std::uint8_t (*byte)(std::uint64_t);
+    } cases[] = {
+        {"noise over a serial line", false,
+         [](std::uint64_t n) { return static_cast<std::uint8_t>(n); }},
+        {"noise over TCP", true, [](std::uint64_t n) { return static_cast<std::uint8_t>(n); }},
+        {"reply starts over a serial line", false,
+         [](std::uint64_t) { return static_cast<std::uint8_t>(kReplyStart); }},
+        {"reply starts over TCP", true,
+         [](std::uint64_t) { return static_cast<std::uint8_t>(kReplyStart); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkRig rig;
+        PutU32(rig.controller.image.data(), addr::ArchPos, 0x9000);
+        rig.controller.image[addr::NumSystems] = 1;
+        test::ByteQueue& line = c.tcp ? rig.tcp.line : rig.serial.line;
+        rig.controller.tamper = [&](RxStream& r, int index, const Bytes&) {
+            if (index == 0) return;
+            r.clear();
+            line.floodByte = c.byte;
+        };
+        if (c.tcp)
+            rig.StartTcp(command::ReadArchive);
+        else
+            rig.StartSerial(command::ReadArchive);
+        rig.engine->RunPass();
+        EXPECT_NE(rig.req().Status, 0);
+        EXPECT_FALSE(rig.req().ErrorText.empty());
+        EXPECT_EQ(rig.req().ErrorCount, 5);
+        EXPECT_EQ(rig.FramesWith(kOpArchive).size(), 5u);
+        // Per attempt: a drain before it, the block's reply and a drain of what follows.
+        const std::uint64_t bound = 5 * (2 * kDrainLimit + kArchiveBlockSize + kRxBufferSlack + 7);
+        EXPECT_LT(line.flooded, bound);
+    }
+}
+
 TEST(LinkArchiveRead, StopAfterTwoBlocksKeepsThemAsSuccess) {
     LinkRig rig;
     FillRecordArchive(rig);

@@ -49,6 +49,15 @@ class ByteQueue {
     // Called at every empty poll with the number of empty polls so far.
     std::function<void(int)> onEmptyPoll;
     int emptyPolls = 0;
+    // A babbling line: once set, an empty queue delivers floodByte(n) for the n-th byte, without
+    // end. A test that hangs is no test, so the flood gives up after floodGuard bytes; an engine
+    // that takes that many has failed.
+    std::function<std::uint8_t(std::uint64_t)> floodByte;
+    std::uint64_t flooded = 0;
+    std::uint64_t floodGuard = std::uint64_t{64} << 20;
+
+    bool Flooding() const { return floodByte && flooded < floodGuard; }
+    std::uint8_t NextFloodByte() { return floodByte(flooded++); }
 
     void Push(const Bytes& b) { in.insert(in.end(), b.begin(), b.end()); }
     void Push(const RxStream& s) { in.insert(in.end(), s.begin(), s.end()); }
@@ -64,6 +73,8 @@ class ByteQueue {
         if (!in.empty()) {
             v = in.front();
             in.pop_front();
+        } else if (Flooding()) {
+            v = NextFloodByte();
         }
         if (!v) EmptyPoll();
         return v;
@@ -73,6 +84,7 @@ class ByteQueue {
         std::size_t n = 0;
         while (n < in.size() && n < 64 && in[n])
             ++n;
+        if (n == in.size() && Flooding()) return 64;
         return n;
     }
     void EmptyPoll() {
@@ -154,6 +166,8 @@ class FakeTcpLine : public TcpLine {
             buffer[n++] = *line.in.front();
             line.in.pop_front();
         }
+        while (static_cast<std::size_t>(n) < count && line.in.empty() && line.Flooding())
+            buffer[n++] = line.NextFloodByte();
         return n;
     }
     void Close() override {

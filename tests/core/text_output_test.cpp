@@ -202,13 +202,17 @@ TEST_F(TextOutputTest, UncreatableFileIsReportedInTheRunLog) {
     ASSERT_TRUE(log.Open("out.log"));
     const ImageSnapshot snap = TakeSnapshot(areas_.DeviceImage());
     const TextOutputSource src{snap, areas_.DeviceImage(), areas_.ArchiveImage(), "10:15:42"};
-    EXPECT_FALSE(WriteTextOutput("out.txt", "missing-dir/", src, log));
-    EXPECT_EQ(ReadFile("out.log"),
-              "out.txt - (error!) невозможно записать файл!\r\nlog end done\r\n");
+    std::string why;
+    EXPECT_FALSE(WriteTextOutput("out.txt", "missing-dir/", src, log, &why));
+    // The log says the file was not written, why, and that the run ended in an error.
+    const std::string expected =
+        "out.txt - (error!) невозможно записать файл!\r\n"
+        "(error!) missing-dir/out.txt: нет такого файла или каталога\r\nlog end error\r\n";
+    EXPECT_EQ(ReadFile("out.log"), expected);
+    EXPECT_EQ(why, "невозможно записать файл missing-dir/out.txt: нет такого файла или каталога");
     // Later outputs write nothing more to the closed log.
     EXPECT_FALSE(WriteTextOutput("out.txt", "missing-dir/", src, log));
-    EXPECT_EQ(ReadFile("out.log"),
-              "out.txt - (error!) невозможно записать файл!\r\nlog end done\r\n");
+    EXPECT_EQ(ReadFile("out.log"), expected);
 }
 
 }  // namespace
