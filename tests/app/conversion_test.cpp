@@ -76,7 +76,10 @@ TEST_F(ConversionRun, MissingOrEmptyFileFails) {
     ASSERT_TRUE(r.exited);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir_.File("def.txt")));  // no old output left for it
-    EXPECT_EQ(ReadFile(dir_.File("def.txt.log")), "log start\r\nlog begin\r\n");
+    // The log says how the run ended.
+    EXPECT_EQ(ReadFile(dir_.File("def.txt.log")),
+              "log start\r\nlog begin\r\n(error!) not-there.vi5 ошибка открытия файла \r\n"
+              "log end error\r\n");
 
     // An empty file is not an error: it converts as an image of zeros.
     test::WriteFile(dir_.File("empty.vi5"), "");

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -18,25 +19,31 @@ struct ProcessResult {
     int exitCode = -1;
 };
 
-// Runs `program` with `args` in `cwd`, with DISPLAY and WAYLAND_DISPLAY removed from its
-// environment, and waits at most `limit` for it.
-inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& cwd,
-                                std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+// Starts `program` with `args` in `cwd`, with DISPLAY and WAYLAND_DISPLAY removed from its
+// environment; its standard error goes to `stderrPath` when one is given. Returns its pid, or
+// -1 when it could not be started.
+inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& cwd, const std::string& stderrPath = {}) {
     const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    if (!stderrPath.empty() && !freopen(stderrPath.c_str(), "w", stderr)) _exit(127);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+// Waits at most `limit` for a started program; past it, the program is killed and the result
+// says it did not exit.
+inline ProcessResult WaitProgram(pid_t pid,
+                                 std::chrono::milliseconds limit = std::chrono::seconds(60)) {
     if (pid < 0) return {};
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     while (true) {
@@ -51,6 +58,14 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
     }
     if (!WIFEXITED(status)) return {};
     return {true, WEXITSTATUS(status)};
+}
+
+// Runs `program` and waits for it, as StartProgram and WaitProgram.
+inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& cwd,
+                                std::chrono::milliseconds limit = std::chrono::seconds(60),
+                                const std::string& stderrPath = {}) {
+    return WaitProgram(StartProgram(program, args, cwd, stderrPath), limit);
 }
 
 }  // namespace vir05::test

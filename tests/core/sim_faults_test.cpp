@@ -55,7 +55,15 @@ TEST(SimFaults, EachKindDamagesTheReplyItsWay) {
         if (c.kind == FaultKind::Truncated) {
             EXPECT_TRUE(std::equal(d.bytes.begin(), d.bytes.end(), good.begin())) << name;
         }
+        EXPECT_FALSE(d.flood) << name;
     }
+    // A flood replaces the reply by bytes without end, which the line sends.
+    sim::FaultInjector faults;
+    faults.ApplyToNext(FaultKind::Flood, 1);
+    const sim::Delivery flood = faults.Plan(good);
+    EXPECT_TRUE(flood.flood);
+    EXPECT_TRUE(flood.bytes.empty());
+    EXPECT_FALSE(faults.Plan(good).flood);  // the next reply is clean
 }
 
 // Which of 12 replies a rule hits, as a string of 'x' (hit) and '.' (clean).
@@ -144,6 +152,7 @@ TEST(SimFaults, ParsesFaultTexts) {
         {"refuse", FaultKind::Refuse, 1, 0, 1, -1, 3000},
         {"modem-nocarrier:next=1", FaultKind::ModemNoCarrier, 1, 0, 1, 1, 3000},
         {"modem-busy", FaultKind::ModemBusy, 1, 0, 1, -1, 3000},
+        {"flood:every=2", FaultKind::Flood, 2, 0, 1, -1, 3000},
     };
     for (const Good& g : good) {
         std::string error;

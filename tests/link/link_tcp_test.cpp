@@ -219,6 +219,26 @@ TEST_F(LinkTest, AReplyThatStallsIsCutAndReportedWithItsLength) {
     ExpectSameImage(Received() + kReceiveImageOffset, sim.controller.Image());
 }
 
+TEST_F(LinkTest, AControllerThatFloodsAfterTheArchiveRequestCannotHoldTheLinkUp) {
+    // The image read is answered; from the first archive block on the controller babbles
+    // without end. The read ends with its five attempts at that block, and says why.
+    SimController& sim = MakeSim();
+    StartTcpServer(sim);
+    sim::FaultRule rule;
+    rule.kind = sim::FaultKind::Flood;
+    rule.every = 2;  // the second reply: the first archive block
+    sim.faults.Set(rule);
+    ASSERT_TRUE(StartTcp(command::ReadArchive));
+    WaitDone(std::chrono::seconds(300));
+    EXPECT_NE(link_->GetStatus(), 0);
+    EXPECT_EQ(link_->Request().ErrorCount.load(), 5);
+    EXPECT_FALSE(link_->Request().ErrorText.empty());
+    std::size_t archiveRequests = 0;
+    for (const auto& frame : sim.controller.ReceivedFrames())
+        archiveRequests += frame.size() > 4 && frame[4] == kOpArchive;
+    EXPECT_EQ(archiveRequests, 1u);  // a babbling controller hears nothing more
+}
+
 TEST_F(LinkTest, RetriesThatRecover) {
     SimController& sim = MakeSim();
     StartTcpServer(sim);
