@@ -14,7 +14,9 @@
 //            flags: bit 0 seal the reply with a valid checksum (over the decoded data of a
 //                   compressed block), bit 1 the chunk continues the previous chunk's reply,
 //                   bit 2 repeat the payload to a length given by two more bytes,
-//                   bits 3-7 empty polls after the chunk (31: 160)
+//                   bits 3-7 empty polls after the chunk (31: 160); 30: none, the line
+//                   never falls silent again but repeats the chunk's bytes without end (a
+//                   babbling controller, line noise)
 //            length (2 bytes, little-endian), [repeat length (2 bytes)], payload
 //
 // Whatever arrives: nothing outside the receive buffers is written (the destination is a heap
@@ -22,7 +24,8 @@
 // they were (the link only reads them; a completed read reaches them through the command cycle),
 // a failed read leaves the receive area as it was, a successful one holds a valid image reply,
 // every configuration write frame carries the image's bytes of a changed window, and the engine
-// always ends.
+// always ends: on a silent line within its waits, on an endless one within the bytes its
+// attempts and drains take.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -57,11 +60,17 @@ void Check(bool ok, const char* what) {
 // More empty polls of a silent line than any command with all its retries and redials takes:
 // the engine is looping.
 constexpr long kSilentPollLimit = 400000;
+// More bytes of a line that never falls silent than any command takes with all its attempts,
+// each with its drains (an archive read: five image attempts, then four blocks of five attempts,
+// each with a drain before it and after it, at most 131072 bytes a drain): the engine is
+// looping.
+constexpr std::size_t kEndlessByteLimit = 16u << 20;
 
 struct Chunk {
     Bytes bytes;
     int gapAfter = 0;
     bool seal = false;
+    bool endless = false;  // the line repeats these bytes for ever after the reply
 };
 using Reply = std::vector<Chunk>;  // the chunks answering one request
 
@@ -89,6 +98,7 @@ class Line {
         for (const Chunk& c : reply) {
             in_.insert(in_.end(), c.bytes.begin(), c.bytes.end());
             in_.insert(in_.end(), static_cast<std::size_t>(c.gapAfter), -1);
+            if (c.endless && !c.bytes.empty() && endless_.empty()) endless_ = c.bytes;
         }
         gap_ = pos_;  // look for the next gap again
     }
@@ -97,6 +107,8 @@ class Line {
         int v = -1;
         if (pos_ < in_.size()) {
             v = in_[pos_++];
+        } else if (!endless_.empty()) {
+            v = NextEndless();
         } else if (++silentPolls > kSilentPollLimit) {
             Fault("the engine does not end on a silent line");
         }
@@ -108,10 +120,17 @@ class Line {
         if (gap_ < pos_) gap_ = pos_;
         while (gap_ < in_.size() && in_[gap_] >= 0 && gap_ - pos_ < 64)
             ++gap_;
+        if (gap_ == in_.size() && gap_ == pos_ && !endless_.empty()) return 64;
         return gap_ - pos_;
     }
     // Takes up to `count` bytes before the next gap.
     std::size_t Take(std::uint8_t* buffer, std::size_t count) {
+        if (pos_ == in_.size() && !endless_.empty()) {
+            const std::size_t n = std::min<std::size_t>(count, 64);
+            for (std::size_t i = 0; i < n; ++i)
+                buffer[i] = static_cast<std::uint8_t>(NextEndless());
+            return n;
+        }
         const std::size_t n = std::min(count, Ready());
         for (std::size_t i = 0; i < n; ++i)
             buffer[i] = static_cast<std::uint8_t>(in_[pos_ + i]);
@@ -120,6 +139,14 @@ class Line {
     }
 
   private:
+    int NextEndless() {
+        if (++endlessTaken_ > kEndlessByteLimit)
+            Fault("the engine does not end on a line that never falls silent");
+        return endless_[endlessPos_++ % endless_.size()];
+    }
+    Bytes endless_;  // what the line repeats once its replies are used up; empty: silence
+    std::size_t endlessPos_ = 0;
+    std::size_t endlessTaken_ = 0;
     std::vector<std::int16_t> in_;
     std::size_t pos_ = 0;
     std::size_t gap_ = 0;  // scanned up to here: no gap in pos_..gap_-1
@@ -247,7 +274,8 @@ std::deque<Reply> ParseReplies(const std::uint8_t* data, std::size_t size) {
                     c.bytes[k] = c.bytes[k % n];
         }
         const int gap = flags >> 3;
-        c.gapAfter = gap == 31 ? 160 : gap;
+        c.gapAfter = gap == 31 ? 160 : gap == 30 ? 0 : gap;
+        c.endless = gap == 30;
         c.seal = (flags & 1) != 0;
         if ((flags & 2) && !replies.empty())
             replies.back().push_back(std::move(c));
