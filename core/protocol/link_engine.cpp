@@ -372,6 +372,13 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
     wanted = std::min(wanted, capacity - kRxBufferSlack);
     const std::uint64_t w = firstWait;
     std::uint64_t idle = 0;
+    // Once bytes come, each gap may last up to ReplyTicks - 1 ticks; all gaps together may last
+    // the reply wait and one tick per byte received. A line that trickles bytes (noise, a byte
+    // every few seconds) would otherwise hold a drain of 131072 bytes for days; a reply at any
+    // real pace, even through a slow converter, has far fewer gaps than bytes.
+    std::uint64_t received = 0;
+    std::uint64_t gapTicks = 0;
+    lastPauses_ = 0;
     while (LineOpen() && req_.Command.load() == command && count < wanted) {
         std::uint8_t b = 0;
         if (ReadByte(&b, 1) > 0) {
@@ -385,6 +392,7 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
             }
             buffer[count] = 0;
             idle = w + 1;
+            ++received;
             if (progressTotal != 0) {
                 const std::size_t p = count * 100 / progressTotal;
                 if (p < 100) req_.Progress->store(static_cast<std::uint8_t>(p));
@@ -392,9 +400,12 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
             continue;
         }
         if (req_.SkipWait.load() != 0 || CarrierLost(buffer, count) || rawCarrierLost_ ||
-            idle == w || idle >= w + req_.ReplyTicks)
+            idle == w || idle >= w + req_.ReplyTicks ||
+            (received > 0 && gapTicks >= req_.ReplyTicks + received))
             break;
         ++idle;
+        if (received > 0) ++gapTicks;
+        ++lastPauses_;
         Pause(timing_.tickMs);
         // A call that finds the line empty at its first poll keeps the count it was given: an
         // archive block is assembled over several calls, and a next byte one poll late (a
@@ -476,13 +487,17 @@ void LinkEngine::DrainRest() {
     // Repeats while bytes keep coming, but a line that never stops (a babbling controller, line
     // noise) would keep it going for ever: it takes at most kDrainLimit bytes, as much as a
     // drain of the line takes, and the exchange then ends with its verdict.
+    // A line that trickles bytes is held to the pace of a receive: the reply wait and one tick
+    // per byte drained.
     std::size_t count = 0;
     std::size_t drained = 0;
+    std::uint64_t pauses = 0;
     do {
         count = 0;
         ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, 1, req_.ReplyTicks / 4, 0);
         drained += count;
-    } while (count > 0 && drained < kDrainLimit);
+        pauses += lastPauses_;
+    } while (count > 0 && drained < kDrainLimit && pauses < req_.ReplyTicks + drained);
 }
 
 bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bool lastAttempt) {

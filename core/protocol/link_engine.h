@@ -109,7 +109,8 @@ class LinkEngine {
 
     // The receive loop. `count` is where the next byte goes; `capacity` is the buffer size
     // including its slack. `firstWait` ticks for the first byte (0: none); once bytes come, gaps
-    // of up to ReplyTicks - 1 ticks pass. `progressTotal` 0: no progress.
+    // of up to ReplyTicks - 1 ticks pass, and all gaps together up to ReplyTicks and one tick per
+    // byte received. `progressTotal` 0: no progress.
     void ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::size_t& count,
                       std::size_t wanted, std::uint32_t firstWait, std::size_t progressTotal);
     std::size_t Drain();  // returns the count left in RxBuffer
@@ -156,6 +157,7 @@ class LinkEngine {
     void NoteRawByte(std::uint8_t b);
     std::string rawTail_;
     bool rawCarrierLost_ = false;
+    std::uint64_t lastPauses_ = 0;  // ticks the last receive paused
 };
 
 }  // namespace vir05

@@ -387,18 +387,21 @@ TEST(LinkArchiveRead, BabblingLineAfterTheArchiveRequestEndsTheCommand) {
     // The controller answers the image read, then the line never falls silent again. Whatever
     // it babbles, the command ends after its five attempts at the first block, with a reason,
     // having taken no more than its drains and replies allow.
+    const auto noise = [](std::uint64_t n) { return static_cast<std::uint8_t>(n); };
+    const auto starts = [](std::uint64_t) { return static_cast<std::uint8_t>(kReplyStart); };
     const struct {
         const char* name;
         bool tcp;
         std::uint8_t (*byte)(std::uint64_t);
+        int gap;  // empty polls after each byte: a line that trickles
     } cases[] = {
-        {"noise over a serial line", false,
-         [](std::uint64_t n) { return static_cast<std::uint8_t>(n); }},
-        {"noise over TCP", true, [](std::uint64_t n) { return static_cast<std::uint8_t>(n); }},
-        {"reply starts over a serial line", false,
-         [](std::uint64_t) { return static_cast<std::uint8_t>(kReplyStart); }},
-        {"reply starts over TCP", true,
-         [](std::uint64_t) { return static_cast<std::uint8_t>(kReplyStart); }},
+        {"noise over a serial line", false, noise, 0},
+        {"noise over TCP", true, noise, 0},
+        {"reply starts over a serial line", false, starts, 0},
+        {"reply starts over TCP", true, starts, 0},
+        {"a noise byte every fifth poll over a serial line", false, noise, 4},
+        {"a noise byte every fifth poll over TCP", true, noise, 4},
+        {"a reply start every twentieth poll over TCP", true, starts, 19},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -410,6 +413,7 @@ TEST(LinkArchiveRead, BabblingLineAfterTheArchiveRequestEndsTheCommand) {
             if (index == 0) return;
             r.clear();
             line.floodByte = c.byte;
+            line.floodGap = c.gap;
         };
         if (c.tcp)
             rig.StartTcp(command::ReadArchive);
@@ -423,6 +427,9 @@ TEST(LinkArchiveRead, BabblingLineAfterTheArchiveRequestEndsTheCommand) {
         // Per attempt: a drain before it, the block's reply and a drain of what follows.
         const std::uint64_t bound = 5 * (2 * kDrainLimit + kArchiveBlockSize + kRxBufferSlack + 7);
         EXPECT_LT(line.flooded, bound);
+        // Nor more ticks than a few reply waits an attempt: a trickle of one byte every few
+        // ticks must not stretch a block of 32775 bytes (or a drain) to hours.
+        EXPECT_LT(rig.Sleeps(rig.engine->Timing().tickMs), 5 * 20 * 20);
     }
 }
 

@@ -52,12 +52,18 @@ class ByteQueue {
     // A babbling line: once set, an empty queue delivers floodByte(n) for the n-th byte, without
     // end. A test that hangs is no test, so the flood gives up after floodGuard bytes; an engine
     // that takes that many has failed.
+    // With floodGap > 0 the line trickles: each flood byte is followed by that many empty polls.
     std::function<std::uint8_t(std::uint64_t)> floodByte;
     std::uint64_t flooded = 0;
     std::uint64_t floodGuard = std::uint64_t{64} << 20;
+    int floodGap = 0;
+    int floodGapLeft = 0;
 
     bool Flooding() const { return floodByte && flooded < floodGuard; }
-    std::uint8_t NextFloodByte() { return floodByte(flooded++); }
+    std::uint8_t NextFloodByte() {
+        floodGapLeft = floodGap;
+        return floodByte(flooded++);
+    }
 
     void Push(const Bytes& b) { in.insert(in.end(), b.begin(), b.end()); }
     void Push(const RxStream& s) { in.insert(in.end(), s.begin(), s.end()); }
@@ -74,7 +80,10 @@ class ByteQueue {
             v = in.front();
             in.pop_front();
         } else if (Flooding()) {
-            v = NextFloodByte();
+            if (floodGapLeft > 0)
+                --floodGapLeft;
+            else
+                v = NextFloodByte();
         }
         if (!v) EmptyPoll();
         return v;
@@ -84,7 +93,7 @@ class ByteQueue {
         std::size_t n = 0;
         while (n < in.size() && n < 64 && in[n])
             ++n;
-        if (n == in.size() && Flooding()) return 64;
+        if (n == in.size() && Flooding() && floodGapLeft == 0) return floodGap > 0 ? n + 1 : 64;
         return n;
     }
     void EmptyPoll() {
@@ -166,7 +175,8 @@ class FakeTcpLine : public TcpLine {
             buffer[n++] = *line.in.front();
             line.in.pop_front();
         }
-        while (static_cast<std::size_t>(n) < count && line.in.empty() && line.Flooding())
+        while (static_cast<std::size_t>(n) < count && line.in.empty() && line.Flooding() &&
+               line.floodGapLeft == 0)
             buffer[n++] = line.NextFloodByte();
         return n;
     }

@@ -66,6 +66,28 @@ TEST_F(ProtocolReceive, FirstWaitAndGapsCountTicks) {
     }
 }
 
+TEST_F(ProtocolReceive, ALineThatTricklesIsCutAtThePaceOfAReply) {
+    // A byte after every 19 empty polls, for ever: each gap is accepted, but all gaps together
+    // may only take the reply wait and one tick per byte received.
+    rig.tcp.line.floodByte = [](std::uint64_t) { return std::uint8_t{0x55}; };
+    rig.tcp.line.floodGap = 19;
+    const std::size_t got = Receive(0, 131072, 0);
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(Ticks(), 20 + 2);
+
+    // A slow but steady reply (a converter at a low speed: a pause after every eight bytes) is
+    // taken whole.
+    rig.tcp.line.floodByte = nullptr;
+    rig.tcp.line.in.clear();
+    rig.sleeps.clear();
+    for (int i = 0; i < 32775; ++i) {
+        rig.tcp.line.Push(Bytes{static_cast<std::uint8_t>(i)});
+        if (i % 8 == 7) rig.tcp.line.PushSilence(1);
+    }
+    EXPECT_EQ(Receive(0, 32775, 20), 32775u);
+    EXPECT_EQ(Ticks(), 32775 / 8);
+}
+
 TEST_F(ProtocolReceive, EmptyFirstPollKeepsTheCountGiven) {
     // The count given is 5 (bytes assembled by an earlier call); this call with W >= 1 finds the
     // line empty at its first poll. The next byte, one poll late, goes on at 5: the bytes before
