@@ -222,6 +222,21 @@ TEST_F(HostileLine, ABabblingControllerEndsTheRunWithAReasonAndABoundedTrace) {
     EXPECT_EQ(log.substr(log.size() - 15), "log end error\r\n");
 }
 
+TEST_F(HostileLine, AReadWhoseOutputCannotBeWrittenExitsOne) {
+    // The controller answers; the text output has nowhere to go.
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"-r"}, std::vector<std::string>{"-xh1000"}}) {
+        SCOPED_TRACE(command[0]);
+        std::vector<std::string> args = {"-si127.0.0.1", Port(), "-n1", "-ono-dir/out.txt"};
+        args.insert(args.begin(), command.begin(), command.end());
+        const ProcessResult r = Run(args);
+        ASSERT_TRUE(r.exited);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(Stderr().find("невозможно записать файл no-dir/out.txt"), std::string::npos)
+            << Stderr();
+    }
+}
+
 TEST_F(HostileLine, OutOfRangeAddressesAndPortsSendNothing) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-n257"}, std::vector<std::string>{"-n-255"},
