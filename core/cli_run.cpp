@@ -4,10 +4,9 @@
 #include <vector>
 
 #include "core/format.h"
-#include "model/safe_file.h"
-
 #include "core/snapshot.h"
 #include "core/text_output.h"
+#include "model/safe_file.h"
 
 namespace vir05 {
 

@@ -486,9 +486,8 @@ void LinkEngine::NoteRawByte(std::uint8_t b) {
 void LinkEngine::DrainRest() {
     // Repeats while bytes keep coming, but a line that never stops (a babbling controller, line
     // noise) would keep it going for ever: it takes at most kDrainLimit bytes, as much as a
-    // drain of the line takes, and the exchange then ends with its verdict.
-    // A line that trickles bytes is held to the pace of a receive: the reply wait and one tick
-    // per byte drained.
+    // drain of the line takes, and a line that trickles is held to the pace of a receive (the
+    // reply wait and one tick per byte drained); the exchange then ends with its verdict.
     std::size_t count = 0;
     std::size_t drained = 0;
     std::uint64_t pauses = 0;
