@@ -25,12 +25,13 @@ OpenStage OpenAndWriteTextOutput(const std::string& given, MemoryAreas& areas,
 
 StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& log) {
     StartupOutcome out;
-    // Data files named on the line open where they stand; where a run was already asked for,
-    // the opened file is converted and the run ends.
+    // Data files named on the line open where they stand, with the text output name given
+    // before them; where a run was already asked for, the opened file is converted and the run
+    // ends.
     for (const auto& file : cl.dataFiles) {
         out.caption = file.name;
         const OpenStage stage =
-            OpenAndWriteTextOutput(file.name, areas, cl.outputName, log, out.caption);
+            OpenAndWriteTextOutput(file.name, areas, file.outputAtArg, log, out.caption);
         if (stage == OpenStage::None) {
             if (file.runAtArg != 0) {
                 out.kind = StartupOutcome::Exit;
@@ -67,6 +68,7 @@ StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& l
         }
     }
 
+    out.commandLineConnect = cl.commandLineRun;
     if (cl.commandLineRun != kRunHidden && cl.commandLineRun != kRunShow) return out;
     out.hidden = cl.commandLineRun == kRunHidden;
     if (cl.commandLineRun == kRunShow) cl.commandLineRun = 0;  // the program stays open afterwards

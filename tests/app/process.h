@@ -18,8 +18,8 @@ struct ProcessResult {
     int exitCode = -1;
 };
 
-// Runs `program` with `args` in `cwd`, with DISPLAY and WAYLAND_DISPLAY removed from its
-// environment, and waits at most `limit` for it.
+// Runs `program` with `args` in `cwd`, with DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM removed
+// from its environment, and waits at most `limit` for it.
 inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& cwd,
                                 std::chrono::milliseconds limit = std::chrono::seconds(60)) {
@@ -29,6 +29,7 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
         if (chdir(cwd.c_str()) != 0) _exit(127);
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");  // a platform named explicitly counts as a display too
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args)
