@@ -476,16 +476,19 @@ void WindowSession::OpenDataFile(const std::string& given) {
     }
     const std::string name = StripShellQuotes(given);
     const OpenStage stage = LoadDataFile(name, areas_);
+    if (stage == OpenStage::None || stage == OpenStage::ReadArchive) {
+        // The image now holds the file (or, when its archive could not be read, its image), not
+        // the controller's memory; only a file that opened whole may be restored.
+        controllerRead_ = false;
+        openedFile_ = stage == OpenStage::None ? name : std::string();
+        UpdateWriteEnabled();
+    }
     if (stage != OpenStage::None) {
         window_->SetCaption(Q(name + " ошибка " + OpenStageText(stage)));
         return;
     }
     ChSys();
     window_->SetCaption(Q(name));
-    // The image now holds the file, not the controller's memory.
-    controllerRead_ = false;
-    openedFile_ = name;
-    UpdateWriteEnabled();
 }
 
 void WindowSession::StoreWorkDir(const std::string& chosenFile) {
