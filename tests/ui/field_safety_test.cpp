@@ -194,6 +194,10 @@ TEST_F(FieldSafetyTest, AFailedSerialNumberWriteLeavesTheNumberOutOfLaterWrites)
         EXPECT_FALSE(answer.texts.isEmpty());
     }
     EXPECT_TRUE(Caption().startsWith("Ошибка: ")) << Caption().toStdString();
+    // With TCP chosen, the failure names the COM port the command went to.
+    EXPECT_TRUE(
+        Caption().endsWith("(через порт " + QString::fromStdString(pty_->SlavePath()) + ", RS485)"))
+        << Caption().toStdString();
     EXPECT_EQ(I32(areas_->DeviceImage(), addr::DevNumber), 500042);
     controller_.ClearReceivedFrames();
     session_->WriteCfgClick(false, false);
