@@ -13,6 +13,7 @@
 
 #include "core/cli_run.h"
 #include "core/cmdline.h"
+#include "core/protocol/trace.h"
 #include "core/run_log.h"
 #include "model/memory.h"
 
@@ -31,6 +32,10 @@ bool HasDisplay() {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+    // Every start begins a fresh byte trace, also one that ends before any link exists (a
+    // conversion, a data file on the line, no display): an old trace is never left to be read
+    // as this run's.
+    { const TraceLog freshTrace("test.txt"); }
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine commandLine = ParseCommandLine(args);
     // The areas live for the whole process and are never reallocated.

@@ -84,7 +84,8 @@ class DropFilter : public QObject {
     WindowSession& session_;
 };
 
-constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4, kEmulatorStep = 7;
+constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4, kWriteSerial = 6,
+              kEmulatorStep = 7;
 
 }  // namespace
 
@@ -108,8 +109,10 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     AttachComPortBrowser(*connect_, *comport_);
     if (auto* ask = connect_->findChild<QPushButton*>("Button1"))
         connect(ask, &QPushButton::clicked, this, [this] { comport_->ShowBrowser(); });
+    // The dialog takes the command line's values only when the command line went as far as its
+    // run (an empty -o stops it before): a command, or run options with the window.
     commandLineConnect_ =
-        commandLine.commandLineRun != 0 || startup.kind == StartupOutcome::StartCommand ? -1 : 0;
+        startup.commandLineConnect != 0 || startup.kind == StartupOutcome::StartCommand ? -1 : 0;
     connect_->SetCommandLine(commandLine, commandLineConnect_);
 
     timer1_.setInterval(10);
@@ -132,7 +135,8 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     connect(w, &TFormCfg::FormClose, this, &WindowSession::FormClose);
     connect(connect_.get(), &TFormConnect::ServiceModeChanged, this, [this](bool on) {
         window_->SetServicePagesVisible(on);
-        window_->SetWriteEnabled(on);
+        serviceMode_ = on;
+        UpdateWriteEnabled();
     });
     auto* drops = new DropFilter(*this);
     drops->setParent(this);
@@ -162,7 +166,13 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
         window_->SetReadPanelVisible(false);
         timer1_.start();
     }
-    if (startup.openedFile) ChSys();
+    if (startup.openedFile) {
+        // The file named on the command line was opened, presented and written out there; the
+        // window shows it without writing its text output a second time.
+        openedFile_ = startup.caption;
+        ChSys(false);
+    }
+    UpdateWriteEnabled();
 }
 
 WindowSession::~WindowSession() {
@@ -189,7 +199,7 @@ void WindowSession::FormShow() {
     ApplyControlState(window_->Pages(), serial);
 }
 
-void WindowSession::ChSys() {
+void WindowSession::ChSys(bool writeTextOutput) {
     ControlState state;
     PresentImage(areas_, presentation_, state);
     state["NextSerial"].text = nextSerial_;
@@ -199,7 +209,7 @@ void WindowSession::ChSys() {
     archive_->FillEvents(areas_.ArchiveImage());
     archive_->Fill(areas_, areas_.SelectedCircuit, presentation_.snapshot);
     graph_->ShowItClick();  // the editor follows every presentation, shown or not
-    if (!commandLine_.outputName.empty()) {
+    if (writeTextOutput && !commandLine_.outputName.empty()) {
         const TextOutputSource source{presentation_.snapshot, areas_.DeviceImage(),
                                       areas_.ArchiveImage(), PanelTimeText(areas_.DeviceImage())};
         WriteTextOutput(commandLine_.outputName, areas_.ProgramDir, source, log_);
@@ -227,6 +237,10 @@ bool WindowSession::WriteClick() {
 void WindowSession::WireServiceAndExport() {
     ServiceHooks hooks =
         WindowServiceHooks(*window_, *connect_, [this](int command, bool serialLine) {
+            const ConnectionTexts t = connect_->Texts();
+            serialLineNote_ = serialLine && t.transport != Transport::Rs485
+                                  ? " (через порт " + t.port + ", RS485)"
+                                  : std::string();
             StartLinkCommand(
                 *link_, areas_,
                 serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues(),
@@ -306,6 +320,7 @@ std::string WindowSession::PortCaption() const {
 }
 
 bool WindowSession::StartCommand(int command) {
+    serialLineNote_.clear();
     // A start while the link runs only stops the running command; the cycle then reports it.
     const bool started = StartLinkCommand(*link_, areas_, connect_->ConnectionValues(), command);
     timer1_.start();
@@ -315,6 +330,13 @@ bool WindowSession::StartCommand(int command) {
 void WindowSession::RestorePanels() {
     window_->SetProgressPanelVisible(false);
     window_->SetReadPanelVisible(true);
+}
+
+void WindowSession::UpdateWriteEnabled() {
+    // A changed-values write needs the controller's memory to compare with; a full rewrite may
+    // also restore an opened data file. Nothing is written from an image that holds neither.
+    window_->SetWriteEnabled(serviceMode_ && controllerRead_,
+                             serviceMode_ && (controllerRead_ || !openedFile_.empty()));
 }
 
 void WindowSession::SetCycleMode(bool on) {
@@ -331,7 +353,8 @@ void WindowSession::ReadTekClick(bool byUser) {
 }
 
 void WindowSession::ReadCycleClick() {
-    SetCycleMode(false);  // the chart's collected values start afresh
+    SetCycleMode(false);
+    archive_->ClearChartTables();  // the chart's collected values start afresh
     SetCycleMode(true);
     ReadTekClick(false);
 }
@@ -343,9 +366,52 @@ void WindowSession::ReadArchClick() {
     window_->SetReadPanelVisible(false);
 }
 
+QString WindowSession::WriteQuestion(bool rewrite) const {
+    QString text = "Записать конфигурацию в прибор?";
+    // What the write will send, collected into a copy first.
+    auto preview = std::make_unique<MemoryAreas>();
+    preview->block = areas_.block;
+    preview->SelectedCircuit = areas_.SelectedCircuit;
+    if (!CollectInto(*preview)) return text;
+    KeepOnlyEditableBytes(preview->DeviceImage(), areas_.ConfigShadow());
+    if (!controllerRead_) {
+        // A restore of the opened file: nothing read from the controller to compare with.
+        return text +
+               "\n\nКонфигурация прибора не прочитана. Все значения конфигурации в "
+               "приборе, в том числе серийный номер, сетевой адрес и скорость обмена, "
+               "будут заменены значениями из файла\n" +
+               Q(openedFile_);
+    }
+    const auto changes = DescribeConfigWrite(preview->DeviceImage(), areas_.ConfigShadow(),
+                                             controller_.data(), rewrite);
+    if (rewrite) text += "\n\nБудут записаны все значения конфигурации.";
+    if (changes.empty()) text += "\n\nИзменённых значений нет.";
+    if (changes.empty() && !rewrite &&
+        !ConfigWriteSpans(preview->DeviceImage(), areas_.ConfigShadow(), false).empty())
+        text += " Уже записанные значения будут отправлены ещё раз.";
+    if (!changes.empty()) text += "\n\nИзменятся:";
+    for (const ConfigChange& c : changes) {
+        QString where = c.circuit == 0 ? QString() : QString("контур %1, ").arg(c.circuit);
+        text += "\n" + where + Q(c.field) + ": " + Q(c.oldText) + " → " + Q(c.newText);
+    }
+    return text;
+}
+
 void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
     if (!link_->Parked()) {  // a start while busy only stops the running command
         link_->CancelCommand();
+        return;
+    }
+    // Without a reading of the controller the image is no reference for a write: an all-zero
+    // image, or a data file whose values would replace the controller's in every sent span.
+    if (!controllerRead_ && (!rewrite || openedFile_.empty())) {
+        const QString why = openedFile_.empty()
+                                ? "Конфигурация прибора не прочитана: сначала прочитайте прибор."
+                                : "Открыт файл, а не память прибора: сначала прочитайте прибор "
+                                  "или восстановите всю конфигурацию из файла командой "
+                                  "\"Перезаписать конфигурацию\".";
+        window_->SetCaption("Ошибка: " + why);
+        if (confirm) QMessageBox::warning(window_.get(), "Ошибка", why, QMessageBox::Ok);
         return;
     }
     link_->Request().RewriteAll = rewrite ? 1 : 0;
@@ -361,28 +427,20 @@ void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
         if (auto* edit = connect_->findChild<QLineEdit*>("PinCode")) edit->setFocus();
         return;
     }
-    if (confirm) {
-        // What the write will send, field by field, collected into a copy first.
-        auto preview = std::make_unique<MemoryAreas>();
-        preview->block = areas_.block;
-        preview->SelectedCircuit = areas_.SelectedCircuit;
-        QString text = "Записать конфигурацию в прибор?";
-        if (CollectInto(*preview)) {
-            const auto changes =
-                DescribeConfigChanges(preview->DeviceImage(), areas_.ConfigShadow());
-            if (rewrite) text += "\n\nБудут записаны все значения конфигурации.";
-            if (changes.empty() && !rewrite) text += "\n\nИзменённых значений нет.";
-            if (!changes.empty()) text += "\n\nИзменятся:";
-            for (const ConfigChange& c : changes) {
-                QString where = c.circuit == 0 ? QString() : QString("контур %1, ").arg(c.circuit);
-                text += "\n" + where + Q(c.field) + ": " + Q(c.oldText) + " → " + Q(c.newText);
-            }
-        }
-        if (QMessageBox::question(window_.get(), "Подтвердите операцию", text,
-                                  QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
-            return;
+    if (confirm &&
+        QMessageBox::question(window_.get(), "Подтвердите операцию", WriteQuestion(rewrite),
+                              QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    if (!CollectInto(areas_)) {
+        window_->SetCaption(Q(std::string(kCollectFailedCaption)));
+        return;
     }
-    if (!WriteClick()) return;
+    // Only the engineer's edits go out: what the emulation or another command left in the image
+    // is put back as the controller holds it.
+    KeepOnlyEditableBytes(areas_.DeviceImage(), areas_.ConfigShadow());
+    ChSys();
+    writeSpans_ = ConfigWriteSpans(areas_.DeviceImage(), areas_.ConfigShadow(), rewrite);
+    std::memcpy(writeImage_.data(), areas_.DeviceImage(), kImageSize);
     StartCommand(kWriteConfig);
     window_->SetCaption(Q("Запись конфигурации " + PortCaption()));
     window_->SetReadPanelVisible(false);
@@ -418,6 +476,13 @@ void WindowSession::OpenDataFile(const std::string& given) {
     }
     const std::string name = StripShellQuotes(given);
     const OpenStage stage = LoadDataFile(name, areas_);
+    if (stage == OpenStage::None || stage == OpenStage::ReadArchive) {
+        // The image now holds the file (or, when its archive could not be read, its image), not
+        // the controller's memory; only a file that opened whole may be restored.
+        controllerRead_ = false;
+        openedFile_ = stage == OpenStage::None ? name : std::string();
+        UpdateWriteEnabled();
+    }
     if (stage != OpenStage::None) {
         window_->SetCaption(Q(name + " ошибка " + OpenStageText(stage)));
         return;
@@ -476,18 +541,37 @@ void WindowSession::Timer1Timer() {
     done.durationDays = req.DurationDays();
     done.cycleMode = cycleMode_;
     done.now = NowText();
+    done.archiveStopped = req.ArchiveStopped;
+    done.blocksRead = req.ArchiveBlocksRead;
+    done.blocksPlanned = req.ArchiveBlocksPlanned;
     const CommandOutcome o = CompleteCommand(done);
+    const int started = req.StartCommand;
+    // A serial-number write that did not go through leaves the serial number as it was.
+    if (started == kWriteSerial) service_->SerialWriteEnded(done.status == 0);
+    if (done.status == 0 && done.command == kWriteConfig)
+        ApplyConfigWrite(controller_.data(), writeImage_.data(), writeSpans_);
+    // A cycle that has ended leaves no mode behind.
+    if (cycleMode_ && o.followUp == 0) SetCycleMode(false);
     if (o.takeOverRead) {
         TakeOverRead(areas_, o.archiveRead);
+        std::memcpy(controller_.data(), areas_.ConfigShadow(), kImageSize);
+        controllerRead_ = true;
+        openedFile_.clear();
+        UpdateWriteEnabled();
         if (cycleMode_) archive_->AddCurrent(areas_);  // the chart collects each cyclic read
         ChSys();
     }
-    if (!o.keepCaption) window_->SetCaption(Q(o.caption));
+    if (!o.keepCaption)
+        window_->SetCaption(Q(o.caption + (done.status > 0 ? serialLineNote_ : std::string())));
     if (o.restorePanels) RestorePanels();
     if (o.emulatorStep) emulation_->Complete(areas_.ReceiveArea.data());
     if (o.advanceSerial) {
         nextSerial_ = std::to_string(static_cast<long long>(ParseIntOr(nextSerial_, 0)) + 1);
         StoreSetting(areas_.ProgramDir, "NextSerial", nextSerial_);
+        // The button offers the next number at once, whatever the follow-up read brings.
+        ControlState serial;
+        serial["NextSerial"].text = nextSerial_;
+        ApplyControlState(window_->Pages(), serial);
     }
     if (o.followUp != 0) {
         const int next = o.followUp;

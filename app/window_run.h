@@ -5,11 +5,14 @@
 #include <QObject>
 #include <QTimer>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/cli_run.h"
 #include "core/present/present.h"
+#include "core/present/write_plan.h"
 #include "link/rwclass.h"
 #include "ui/connect/connect.h"
 #include "ui/main/vir_cfg.h"
@@ -43,7 +46,8 @@ class WindowSession : public QObject {
 
     // The handlers of the window, callable with or without a user's click.
     void FormShow();
-    void ChSys();
+    // The presentation; `writeTextOutput` false leaves the text output alone.
+    void ChSys(bool writeTextOutput = true);
     bool WriteClick();
     void ReadTekClick(bool byUser);
     void ReadCycleClick();
@@ -59,6 +63,8 @@ class WindowSession : public QObject {
     void Timer1Timer();
 
     bool CycleMode() const { return cycleMode_; }
+    // The image holds a reading of the controller: a changed-values write has a reference.
+    bool ControllerRead() const { return controllerRead_; }
     bool Busy() const { return timer1_.isActive(); }
 
   private:
@@ -73,6 +79,10 @@ class WindowSession : public QObject {
     void WireServiceAndExport();
     void WireEmulation();
     void SetCycleMode(bool on);
+    // The write controls follow the service mode and what the image holds.
+    void UpdateWriteEnabled();
+    // The configuration write's question: what goes out, by field, against the controller.
+    QString WriteQuestion(bool rewrite) const;
 
     MemoryAreas& areas_;
     CommandLine& commandLine_;
@@ -97,6 +107,18 @@ class WindowSession : public QObject {
     int commandLineConnect_ = 0;
     std::string workDir_;
     std::string nextSerial_ = "500002";
+    bool serviceMode_ = false;
+    // A service command sent to the COM port while another connection is chosen: its port, for
+    // the failure caption.
+    std::string serialLineNote_;
+    // What the image holds: a reading of the controller (its memory as last read, with what
+    // later writes have sent, is in controller_), or a data file the user opened.
+    bool controllerRead_ = false;
+    std::string openedFile_;
+    std::array<std::uint8_t, kImageSize> controller_{};
+    // The running configuration write: what it sends, for controller_ when it succeeds.
+    std::vector<ByteSpan> writeSpans_;
+    std::array<std::uint8_t, kImageSize> writeImage_{};
 };
 
 // Runs the program with its window; returns the process's exit code.

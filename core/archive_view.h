@@ -98,6 +98,11 @@ class ArchiveData {
     // mode changes nothing until the next Fill rebuilds the tables from the archive.
     void SetCycleMode(bool on) { cycleMode_ = on; }
     bool CycleMode() const { return cycleMode_; }
+    // Empties both chart tables (ArchMem1, ArchMem2): cyclic reading starts on an empty chart.
+    void ClearTables() {
+        table1_.clear();
+        table2_.clear();
+    }
 
     // Appends the current values of `image` (DeviceImage after a read) to both tables, for
     // circuit 0 and then circuit 1, and cuts each table to its newest kCycleKeep records. Call

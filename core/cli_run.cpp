@@ -56,13 +56,21 @@ std::string RefusalReason(const CommandLine& cl) {
         return "-n" + cl.netAddr + ": сетевой адрес вне диапазона 0..255";
     if (run && !cl.tcpPortText.empty() && OutOfRange(cl.tcpPortText, 1, 65535))
         return "-sp" + cl.tcpPortText + ": порт TCP вне диапазона 1..65535";
-    if (cl.outputName.empty()) return {};
-    // The run deletes and writes these names; what it reads must not be among them.
-    const std::string names[] = {cl.outputName, cl.outputName + ".log"};
+    // The run deletes and writes these names (the output named at the end of the line, and the
+    // one in force where a data file is converted); what it reads must not be among them.
+    std::vector<std::string> names;
+    const auto addOutput = [&names](const std::string& output) {
+        if (output.empty()) return;
+        names.push_back(output);
+        names.push_back(output + ".log");
+    };
+    addOutput(cl.outputName);
     std::vector<std::string> inputs;
     if (cl.convert) inputs.push_back(StripShellQuotes(cl.convertFile));
-    for (const auto& file : cl.dataFiles)
+    for (const auto& file : cl.dataFiles) {
         inputs.push_back(StripShellQuotes(file.name));
+        if (file.runAtArg != 0) addOutput(file.outputAtArg);
+    }
     for (const std::string& name : names) {
         for (const std::string& input : inputs)
             if (SameExistingFile(name, input))
@@ -88,9 +96,9 @@ StartupOutcome Refused(StartupOutcome out, const std::string& reason, RunLog& lo
 
 // Deletes the old text output and run log (a regular file or a link only) and starts the new
 // log with "log start" and "log begin".
-void StartRunLog(const CommandLine& cl, RunLog& log) {
-    RemoveIfReplaceable(cl.outputName);
-    const std::string logName = cl.outputName + ".log";
+void StartRunLog(const std::string& outputName, RunLog& log) {
+    RemoveIfReplaceable(outputName);
+    const std::string logName = outputName + ".log";
     RemoveIfReplaceable(logName);
     if (log.Open(logName)) {
         log.WriteLine("log start");
@@ -106,18 +114,19 @@ StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& l
     if (const std::string reason = RefusalReason(cl); !reason.empty())
         return Refused(out, reason, log);
     bool logStarted = false;
-    // Data files named on the line open where they stand; where a run was already asked for,
-    // the opened file is converted and the run ends.
+    // Data files named on the line open where they stand, with the text output name given
+    // before them; where a run was already asked for, the opened file is converted and the run
+    // ends.
     for (const auto& file : cl.dataFiles) {
         out.caption = file.name;
         // The conversion's log is this run's, not a previous run's left beside the output.
-        if (file.runAtArg != 0 && !cl.outputName.empty() && !logStarted) {
-            StartRunLog(cl, log);
+        if (file.runAtArg != 0 && !file.outputAtArg.empty() && !logStarted) {
+            StartRunLog(file.outputAtArg, log);
             logStarted = true;
         }
         bool written = true;
         const OpenStage stage =
-            OpenAndWriteTextOutput(file.name, areas, cl.outputName, log, out.caption, &written);
+            OpenAndWriteTextOutput(file.name, areas, file.outputAtArg, log, out.caption, &written);
         if (stage == OpenStage::None) {
             if (file.runAtArg != 0) {
                 out.kind = StartupOutcome::Exit;
@@ -130,7 +139,7 @@ StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& l
 
     if (cl.outputName.empty()) return out;  // no log, no command
 
-    if (!logStarted) StartRunLog(cl, log);
+    if (!logStarted) StartRunLog(cl.outputName, log);
     if (cl.convert) {
         bool written = true;
         const OpenStage stage = OpenAndWriteTextOutput(cl.convertFile, areas, cl.outputName, log,
@@ -145,6 +154,7 @@ StartupOutcome ProcessCommandLine(CommandLine& cl, MemoryAreas& areas, RunLog& l
         if (cl.commandLineRun != kRunShow) return Refused(out, out.caption, log, out.caption);
     }
 
+    out.commandLineConnect = cl.commandLineRun;
     if (cl.commandLineRun != kRunHidden && cl.commandLineRun != kRunShow) return out;
     out.hidden = cl.commandLineRun == kRunHidden;
     if (cl.commandLineRun == kRunShow) cl.commandLineRun = 0;  // the program stays open afterwards

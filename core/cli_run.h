@@ -28,7 +28,10 @@ struct StartupOutcome {
     int command = 0;
     bool hidden = false;      // CommandLineRun was 1: the window is never shown
     bool openedFile = false;  // a data file was loaded for the window to present
-    std::string caption;      // what the window's caption says after the start-up
+    // CommandLineConnect: CommandLineRun as the command line left it, taken only when the run
+    // went as far as its log; the connection dialog then starts from the command line's values.
+    int commandLineConnect = 0;
+    std::string caption;  // what the window's caption says after the start-up
 };
 
 // Runs the start-up steps: data files named on the line, the deletion of the old text output

@@ -38,7 +38,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         if (arg.empty()) continue;
         if (arg[0] != '-') {
             if (arg.find(".vi5") != std::string::npos)
-                cl.dataFiles.push_back({arg, cl.commandLineRun});
+                cl.dataFiles.push_back({arg, cl.commandLineRun, cl.outputName});
             continue;
         }
         const std::string raw = arg.substr(1);  // case as given, for file values

@@ -45,6 +45,7 @@ struct CommandLine {
     struct DataFileArg {
         std::string name;
         int runAtArg;
+        std::string outputAtArg;  // the text output name at its place on the line
     };
     std::vector<DataFileArg> dataFiles;
 

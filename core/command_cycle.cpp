@@ -29,8 +29,22 @@ CommandOutcome CompleteCommand(const CompletedCommand& d) {
     o.success = true;
     o.exitCode = 0;
     switch (d.command) {
-        case kReadCurrent:
         case kReadArchive:
+            if (d.archiveStopped) {
+                // What was read is shown, but a stop is no success: the data file named after
+                // the serial number is left as it is, and nothing follows.
+                o.success = false;
+                o.exitCode = 1;
+                o.takeOverRead = true;
+                o.archiveRead = true;
+                o.restorePanels = true;
+                o.caption = "Чтение архива остановлено: прочитано " + std::to_string(d.blocksRead) +
+                            " из " + std::to_string(d.blocksPlanned) +
+                            " блоков, файл данных не сохранён";
+                break;
+            }
+            [[fallthrough]];
+        case kReadCurrent:
             o.takeOverRead = true;
             o.archiveRead = d.command == kReadArchive;
             o.saveDataFile = o.archiveRead;

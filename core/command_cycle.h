@@ -37,7 +37,11 @@ struct CompletedCommand {
     std::string errorText;
     double durationDays = 0;
     bool cycleMode = false;  // cyclic reading is on
-    std::string now;         // the current date and time in the system's formats
+    // An archive read the user stopped after some of its blocks: the blocks read and planned.
+    bool archiveStopped = false;
+    int blocksRead = 0;
+    int blocksPlanned = 0;
+    std::string now;  // the current date and time in the system's formats
 };
 
 CommandOutcome CompleteCommand(const CompletedCommand& done);

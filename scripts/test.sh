@@ -6,11 +6,15 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+# VIR05_TEST_LOAD=N runs the tests (not the builds) beside N busy loops, as on a loaded machine.
+loaded() {
+  if [[ "${VIR05_TEST_LOAD:-0}" -gt 0 ]]; then bash scripts/with-load.sh "$VIR05_TEST_LOAD" "$@"; else "$@"; fi
+}
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVIR05_WERROR=ON
 cmake --build build/release -j"$jobs"
 # The fault soak runs once, in the sanitizer pass below.
-ctest --test-dir build/release --output-on-failure -E '^soak_tests$'
+loaded ctest --test-dir build/release --output-on-failure -E '^soak_tests$'
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVIR05_SANITIZE=ON -DVIR05_WERROR=ON \
   -DVIR05_BUILD_UI=OFF -DVIR05_BUILD_BENCH=OFF
@@ -19,6 +23,6 @@ if compgen -G 'tests/link/*.cpp' >/dev/null; then asan_targets+=(link_tests); fi
 if compgen -G 'tests/soak/*.cpp' >/dev/null; then asan_targets+=(soak_tests); fi
 cmake --build build/asan -j"$jobs" --target "${asan_targets[@]}"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/asan --output-on-failure -R "^($(IFS='|'; echo "${asan_targets[*]}"))\$"
+  loaded ctest --test-dir build/asan --output-on-failure -R "^($(IFS='|'; echo "${asan_targets[*]}"))\$"
 
-bash scripts/fuzz.sh 60
+loaded bash scripts/fuzz.sh 60

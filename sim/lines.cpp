@@ -411,6 +411,11 @@ void ModemServer::Run() {
         }
         for (int i = 0; i < n; ++i) {
             const std::uint8_t b = buffer[i];
+            // The silence before this byte: none after an earlier byte of the same read, however
+            // late the read came (on a busy machine a frame and pluses sent together are read
+            // together, long after the byte before them).
+            const bool quietBefore = now - lastByte >= guard;
+            lastByte = now;
             if (!dataMode_) {
                 if (b == '\r') {
                     Command(line);
@@ -420,7 +425,7 @@ void ModemServer::Run() {
                 }
                 continue;
             }
-            if (b == '+' && pluses < 3 && (pluses > 0 || now - lastByte >= guard)) {
+            if (b == '+' && pluses < 3 && (pluses > 0 || quietBefore)) {
                 ++pluses;
                 continue;
             }
@@ -431,7 +436,6 @@ void ModemServer::Run() {
             DataBytes(&b, 1);
             if (!dataMode_) line.clear();  // the carrier dropped during this reply
         }
-        lastByte = now;
     }
 }
 

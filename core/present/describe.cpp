@@ -7,6 +7,7 @@
 #include "core/present/cp1251.h"
 #include "core/present/fields.h"
 #include "core/present/present.h"
+#include "core/schedule.h"
 #include "model/bytes.h"
 #include "model/layout.h"
 #include "model/vocab.h"
@@ -94,6 +95,22 @@ int CircuitOf(int a) {
     return 0;
 }
 
+// A value graph entry as the editor shows its row: time, the days named, the value; "—" for an
+// unused entry.
+std::string ScheduleEntryText(std::uint32_t word) {
+    const ScheduleCells cells = EntryCells(word);
+    if (cells.time.empty() && cells.days.empty()) return "—";
+    std::string days;
+    for (int i = 0; i < 7; ++i) {
+        if (((EntryDays(word) >> i) & 1) == 0) continue;
+        std::string field = DaysText(1 << i);  // the one day's field among blanks
+        field.erase(0, field.find_first_not_of(' '));
+        field.erase(field.find_last_not_of(' ') + 1);
+        days += (days.empty() ? "" : " ") + field;
+    }
+    return cells.time + " " + days + " " + cells.value;
+}
+
 }  // namespace
 
 std::vector<ConfigChange> DescribeConfigChanges(const std::uint8_t* image,
@@ -126,8 +143,22 @@ std::vector<ConfigChange> DescribeConfigChanges(const std::uint8_t* image,
         for (const FieldBinding& b : kFieldBindings)
             if (b.inRecord) visit(b, circuit);
 
-    // Changed bytes no field covers (schedules, bytes the tool does not interpret), one entry per
-    // run of consecutive bytes within one circuit's area or the global bytes.
+    // The value graphs, entry by entry as the editor's rows show them.
+    for (int c = 0; c < kCircuitCount; ++c)
+        for (int k = 0; k < kScheduleGraphs; ++k)
+            for (int s = 0; s < kScheduleEntries; ++s) {
+                const int at = ScheduleSlotAddr(c, k, s);
+                for (int i = 0; i < 4; ++i)
+                    covered[static_cast<std::size_t>(at + i)] = true;
+                if (std::memcmp(image + at, shadow + at, 4) == 0) continue;
+                changes.push_back(
+                    {"График " + std::to_string(k + 1) + ", строка " + std::to_string(s + 1),
+                     std::string(), c + 1, ScheduleEntryText(ReadScheduleEntry(shadow, c, k, s)),
+                     ScheduleEntryText(ReadScheduleEntry(image, c, k, s))});
+            }
+
+    // Changed bytes no field covers (bytes the tool does not interpret), one entry per run of
+    // consecutive bytes within one circuit's area or the global bytes.
     int a = first;
     while (a < end) {
         if (covered[a] || image[a] == shadow[a]) {

@@ -180,7 +180,7 @@ constexpr FieldBinding kBindings[] = {
     {"ParamBase", "Задание", R, rec::ParamBase, T::U8, C::List},
     {"ParamReg2", "Второй регулируемый параметр", R, rec::ParamReg2, T::I8, C::SourceList},
     {"LimitTOCfg", "Ограничение температуры обратки", R, rec::LimitTOCfg, T::U8, C::List},
-    {"GraphTypeK1", "График отклонения задания", R, rec::GraphTypeK1, T::U8, C::List},
+    {"GraphTypeK1", "График отклонения от задания", R, rec::GraphTypeK1, T::U8, C::List},
     {"Param1AvarCfg", "Параметр аварийного открывания", R, rec::Param1AvarCfg, T::I8,
      C::SourceList},
     {"Param2AvarCfg", "Параметр аварийного закрывания", R, rec::Param2AvarCfg, T::I8,

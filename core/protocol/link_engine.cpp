@@ -145,6 +145,13 @@ int LinkEngine::Circuit() const {
 void LinkEngine::RunPass() {
     req_.Progress->store(0);
     req_.ErrorCount = 0;
+    req_.ArchiveBlocksPlanned = 0;
+    req_.ArchiveBlocksRead = 0;
+    req_.ArchiveStopped = false;
+    // A carrier loss seen in an earlier command (one stopped right after it) says nothing about
+    // this one's line.
+    rawTail_.clear();
+    rawCarrierLost_ = false;
     // Also taken here so that a pass whose open fails reports the time the open took.
     req_.StartTime = LinkRequest::Clock::now();
     if (req_.UseTcp == 0)
@@ -438,9 +445,14 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
     }
     if (buf[0] != kReplyStart) {
         Fail(link_status::BadImageHeader, BadHeaderText(buf[0]));
+        // What follows belongs to no request of ours (the late rest of an earlier reply): it is
+        // drained, or the next attempt would take it for its own reply.
+        DrainRest();
         return false;
     }
-    ReceiveReply(buf, cap, count, replyLength, 0, replyLength);
+    // The rest may come after a pause right behind the first byte (a packet boundary of a line
+    // converter, a busy controller): it is waited for as any gap between the bytes of a reply.
+    ReceiveReply(buf, cap, count, replyLength, req_.ReplyTicks, replyLength);
     if (Cancelled()) return false;
     if (watchCarrier && CarrierLost(buf, count)) {
         // The modem lost the line in the middle of the reply: wait for it to settle and dial
@@ -453,6 +465,7 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
     }
     if (count != replyLength) {
         Fail(link_status::NoReply, LengthText(count, replyLength));
+        DrainRest();  // the rest of a reply cut by a long gap may still come
         return false;
     }
     if (!FrameValid(buf, replyLength)) {
@@ -585,6 +598,7 @@ void LinkEngine::ReadArchive() {
                                          U16(image, addr::SoftVer), req_.ArchiveSlots.load());
     Drain();
     int blocksRead = 0;
+    req_.ArchiveBlocksPlanned = plan.Blocks();
     for (int k = 1; k <= plan.Blocks(); ++k) {
         const std::uint32_t s = plan.BlockStart(k);
         bool ok = false;
@@ -605,13 +619,16 @@ void LinkEngine::ReadArchive() {
                             req_.RxBuffer.data() + s + kReplyHeaderSize, kArchiveBlockSize);
             }
             ++blocksRead;
+            req_.ArchiveBlocksRead = blocksRead;
         }
         if (req_.Status.load() != 0 || Cancelled()) break;
     }
     if (blocksRead > 0 && Cancelled()) {
-        // Stopped by the user during the archive: what was read is kept as a success.
+        // Stopped by the user during the archive: what was read is kept, marked as stopped so
+        // that it is never taken for a whole archive.
         req_.Status = 0;
         req_.Command = command::ReadArchive;
+        req_.ArchiveStopped = blocksRead < plan.Blocks();
     }
 }
 

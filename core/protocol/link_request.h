@@ -93,6 +93,11 @@ struct LinkRequest {
     Clock::time_point StartTime{};
     Clock::duration Duration{};
     ::vir05::UnpackState UnpackState{};  // decoder state of the compressed archive data
+    // An archive read: blocks it planned and blocks it read. A read the user stopped after some
+    // blocks ends with status 0; `ArchiveStopped` tells it from a complete one.
+    std::int32_t ArchiveBlocksPlanned = 0;
+    std::int32_t ArchiveBlocksRead = 0;
+    bool ArchiveStopped = false;
 
     double DurationDays() const { return std::chrono::duration_cast<Days>(Duration).count(); }
 

@@ -70,6 +70,40 @@ TEST_F(ConversionRun, DataFileAfterARunOptionIsConverted) {
     EXPECT_EQ(ReadFile(dir_.File("def.txt")), Expected());
 }
 
+// A data file on the line is converted under the output name given before it; a name given
+// after it comes too late.
+TEST_F(ConversionRun, DataFileTakesTheOutputNameGivenBeforeIt) {
+    const ProcessResult r = Run({"-r", "500001.vi5", "-oout2.txt"});
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(ReadFile(dir_.File("def.txt")), Expected());
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("out2.txt")));
+    const ProcessResult named = Run({"-r", "-ofirst.txt", "500001.vi5"});
+    ASSERT_TRUE(named.exited);
+    EXPECT_EQ(ReadFile(dir_.File("first.txt")), Expected());
+}
+
+// Every start begins a fresh byte trace, also a start that ends before any line is opened.
+TEST_F(ConversionRun, EveryStartEmptiesTheTrace) {
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int exitCode;
+    } cases[] = {
+        {"a conversion", {"-z500001.vi5"}, 0},
+        {"a data file after a run option", {"-r", "500001.vi5"}, 0},
+        {"a start without a display", {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteFile(dir_.File("test.txt"), "start out        85  55  U\r\n");
+        const ProcessResult r = Run(c.args);
+        ASSERT_TRUE(r.exited);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(ReadFile(dir_.File("test.txt")), "start");
+    }
+}
+
 TEST_F(ConversionRun, MissingOrEmptyFileFails) {
     test::WriteFile(dir_.File("def.txt"), "stale");
     ProcessResult r = Run({"-znot-there.vi5"});

@@ -19,9 +19,9 @@ struct ProcessResult {
     int exitCode = -1;
 };
 
-// Starts `program` with `args` in `cwd`, with DISPLAY and WAYLAND_DISPLAY removed from its
-// environment; its standard error goes to `stderrPath` when one is given. Returns its pid, or
-// -1 when it could not be started.
+// Starts `program` with `args` in `cwd`, with DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM
+// removed from its environment; its standard error goes to `stderrPath` when one is given. Returns
+// its pid, or -1 when it could not be started.
 inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::string& cwd, const std::string& stderrPath = {}) {
     const pid_t pid = fork();
@@ -30,6 +30,7 @@ inline pid_t StartProgram(const std::string& program, const std::vector<std::str
     if (!stderrPath.empty() && !freopen(stderrPath.c_str(), "w", stderr)) _exit(127);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");  // a platform named explicitly counts as a display too
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args)

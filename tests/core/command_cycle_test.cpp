@@ -45,6 +45,28 @@ TEST(CommandCycle, Successes) {
     EXPECT_TRUE(CompleteCommand(emu).emulatorStep);
 }
 
+// An archive read the user stopped: shown, but neither a success nor saved, and never repeated.
+TEST(CommandCycle, AStoppedArchiveReadIsNoSuccess) {
+    for (const bool cycle : {false, true}) {
+        CompletedCommand d;
+        d.command = 3;
+        d.cycleMode = cycle;
+        d.archiveStopped = true;
+        d.blocksRead = 1;
+        d.blocksPlanned = 4;
+        const CommandOutcome o = CompleteCommand(d);
+        EXPECT_FALSE(o.success);
+        EXPECT_EQ(o.exitCode, 1);
+        EXPECT_EQ(o.caption,
+                  "Чтение архива остановлено: прочитано 1 из 4 блоков, файл данных не сохранён");
+        EXPECT_TRUE(o.takeOverRead);
+        EXPECT_TRUE(o.archiveRead);
+        EXPECT_FALSE(o.saveDataFile);
+        EXPECT_TRUE(o.restorePanels);
+        EXPECT_EQ(o.followUp, 0);
+    }
+}
+
 TEST(CommandCycle, Failures) {
     CompletedCommand d;
     d.status = 2;

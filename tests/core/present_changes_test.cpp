@@ -84,17 +84,17 @@ TEST_F(PresentChangesTest, ArchivePeriodAt310IsListedOnce) {
 TEST_F(PresentChangesTest, BytesNoFieldCoversAreListedAsRuns) {
     // Schedule bytes of circuit 1 (535..537) and circuit 2 (1000), a run crossing from circuit
     // 2's last schedule into the GSM area (1301, 1302 | 1304, 1305), and a byte of the tuning
-    // counters.
+    // counters. A value graph entry is listed as the row of its graph; the rest as byte runs.
     for (const int a : {535, 536, 537, 1000, 1301, 1302, 1304, 1305, 1806})
         img()[a] ^= 0x5A;
     const auto changes = Changes();
     ASSERT_EQ(changes.size(), 5u);
-    EXPECT_EQ(changes[0].field, "Байты 535..537");
+    EXPECT_EQ(changes[0].field, "График 1, строка 1");
     EXPECT_EQ(changes[0].circuit, 1);
     EXPECT_EQ(changes[0].control, "");
-    EXPECT_EQ(changes[1].field, "Байт 1000");
+    EXPECT_EQ(changes[1].field, "График 1, строка 21");
     EXPECT_EQ(changes[1].circuit, 2);
-    EXPECT_EQ(changes[2].field, "Байты 1301..1302");
+    EXPECT_EQ(changes[2].field, "График 3, строка 32");
     EXPECT_EQ(changes[2].circuit, 2);
     EXPECT_EQ(changes[3].field, "Байты 1304..1305");
     EXPECT_EQ(changes[3].circuit, 0);

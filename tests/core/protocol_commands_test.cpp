@@ -132,6 +132,41 @@ TEST(LinkReadCurrent, SkipWaitEndsTheWaitAndTheReadIsRetried) {
     EXPECT_EQ(rig.captions.front(), "Не пришло ни одного байта");
 }
 
+// A reply whose rest comes late behind its first byte, as on a busy controller or through a
+// line converter that forwards the first byte in a packet of its own: the rest is waited for,
+// and a rest that comes too late for its own attempt is drained, never taken for the header of
+// the next reply.
+TEST(LinkReadCurrent, TheLateRestOfAReplyIsNeverTakenForTheNextHeader) {
+    const struct {
+        const char* what;
+        int gapAfterFirstByte;  // empty polls between the first byte and the rest
+        bool everyReply;        // every reply so, or only the first
+        int errors;             // failed attempts before the read succeeds
+    } cases[] = {
+        {"a short pause behind the first byte of every reply", 2, true, 0},
+        {"a pause as long as the gap a reply may have", 19, true, 0},
+        {"the first reply's rest later than its attempt waits", 23, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LinkRig rig;
+        FillImage(rig);
+        rig.controller.tamper = [&](RxStream& r, int index, const Bytes&) {
+            if (index == 0 || c.everyReply)
+                r.insert(r.begin() + 1, static_cast<std::size_t>(c.gapAfterFirstByte),
+                         std::nullopt);
+        };
+        rig.Run(command::ReadCurrent);
+        EXPECT_EQ(rig.req().Status, 0) << rig.req().ErrorText;
+        EXPECT_EQ(rig.req().ErrorCount, c.errors);
+        for (const std::string& caption : rig.captions)
+            EXPECT_EQ(caption.find("Неверный заголовок"), std::string::npos) << caption;
+        EXPECT_EQ(
+            std::memcmp(rig.areas->ReceiveArea.data() + 6, rig.controller.image.data(), kImageSize),
+            0);
+    }
+}
+
 TEST(LinkReadCurrent, CarrierLossInTheReplyRedialsBeforeTheNextAttempt) {
     LinkRig rig;
     rig.UseModem();
@@ -463,6 +498,56 @@ TEST(LinkArchiveRead, StopAfterTwoBlocksKeepsThemAsSuccess) {
     for (std::size_t i = 4096; i < 4096 + 61472; ++i)
         ASSERT_EQ(area[i], 0) << i;
     EXPECT_EQ(area[4096 + kArchiveSize - 1], 0);
+    // Kept, but marked as stopped, with how much of it was read.
+    EXPECT_TRUE(rig.req().ArchiveStopped);
+    EXPECT_EQ(rig.req().ArchiveBlocksRead, 2);
+    EXPECT_EQ(rig.req().ArchiveBlocksPlanned, 4);
+    // The next command starts with no trace of it.
+    rig.tcp.line.onEmptyPoll = nullptr;
+    rig.tcp.line.in.clear();
+    rig.Run(command::ReadCurrent);
+    EXPECT_EQ(rig.req().Status, 0);
+    EXPECT_FALSE(rig.req().ArchiveStopped);
+    EXPECT_EQ(rig.req().ArchiveBlocksRead, 0);
+}
+
+// A stop that comes right after the modem's "NO CARRIER" arrived inside a compressed block
+// leaves no carrier loss behind: the next command's waits and dials run in full.
+TEST(LinkArchiveRead, AStopRightAfterACarrierLossLeavesTheNextCommandAlone) {
+    LinkRig rig;
+    PutU16(rig.controller.image.data(), addr::SoftVer, 107);  // compressed blocks
+    FillRecordArchive(rig);
+    PutU32(rig.controller.image.data(), addr::ArchPos, 0x9000);
+    rig.controller.image[addr::NumSystems] = 1;
+    rig.UseModem();
+    bool carrierLost = false;
+    rig.controller.tamper = [&](RxStream& r, int index, const Bytes&) {
+        if (index == 2) {  // the second block: the line drops inside it
+            r.resize(std::min<std::size_t>(r.size(), 200));  // inside the coded data
+            for (auto b : FromText("\r\nNO CARRIER\r\n"))
+                r.push_back(b);
+            AppendSilence(r, 1);
+            rig.modem.dataMode = false;
+            carrierLost = true;
+        }
+        if (index == 3) r.insert(r.begin(), 3, std::nullopt);  // the next reply comes late
+    };
+    // The user's stop comes at the first empty poll after "NO CARRIER".
+    rig.serial.line.onEmptyPoll = [&](int) {
+        if (carrierLost && rig.req().Command.load() == command::ReadArchive) rig.req().Command = 0;
+    };
+    rig.StartSerial(command::ReadArchive, "84951234567");
+    rig.engine->RunPass();
+    EXPECT_EQ(rig.req().Status, 0);
+    EXPECT_TRUE(rig.req().ArchiveStopped);
+    EXPECT_EQ(rig.req().ArchiveBlocksRead, 1);
+
+    rig.StartSerial(command::ReadCurrent, "84951234567");
+    rig.engine->RunPass();
+    EXPECT_EQ(rig.req().Status, 0) << rig.req().ErrorText;
+    EXPECT_EQ(rig.req().ErrorCount, 0);
+    EXPECT_EQ(
+        std::memcmp(rig.areas->ReceiveArea.data() + 6, rig.controller.image.data(), kImageSize), 0);
 }
 
 TEST(LinkArchiveRead, WithoutDestinationReadsTheBlocksAndCopiesNothing) {

@@ -52,8 +52,9 @@ class ServiceFixture : public ::testing::Test {
         h.start = [this](int c, bool s) { starts_.push_back({c, s}); };
         h.setCaption = [this](const QString& t) { captions_.push_back(t.toStdString()); };
         h.hideReadPanel = [this] { ++hidden_; };
-        h.texts = [] {
+        h.texts = [this] {
             ConnectionTexts t;
+            t.transport = transport_;
             t.port = "COM3";
             t.netAddr = "7";
             return t;
@@ -86,6 +87,7 @@ class ServiceFixture : public ::testing::Test {
     std::deque<bool> answers_;
     int hidden_ = 0;
     bool busy_ = false;
+    Transport transport_ = Transport::Rs485;  // the connection chosen in the dialog
 };
 
 struct ActionCase {
@@ -131,6 +133,62 @@ TEST_F(ServiceFixture, EachButtonAsksThenStartsItsCommand) {
     // None of them touches the image: the link writes the service byte itself.
     EXPECT_EQ(image_[addr::ServiceCommand], 0);
     EXPECT_EQ(DevNumber(), kDefaultSerialNumber);
+}
+
+// With TCP or the modem chosen, a command that always goes to the COM port says so in its
+// question and its caption; the others read as before.
+TEST_F(ServiceFixture, CommandsForTheSerialLineNameItWhenAnotherConnectionIsChosen) {
+    const std::string note =
+        "\n\nКоманда пойдёт через порт COM3 (RS485), а не через выбранное "
+        "подключение.";
+    for (const Transport transport : {Transport::Tcp, Transport::Modem}) {
+        transport_ = transport;
+        for (const ActionCase& c : kActions) {
+            SCOPED_TRACE(c.button);
+            captions_.clear();
+            questions_.clear();
+            answers_ = {true};
+            Button(c.button)->click();
+            std::string question = c.question;
+            std::string caption = c.caption;
+            if (c.start.serialLine) {
+                question += note;
+                caption.replace(caption.find("COM3"), 4, "RS485 COM3");
+            }
+            EXPECT_THAT(questions_, ElementsAre(question));
+            EXPECT_THAT(captions_, ElementsAre(caption));
+        }
+        captions_.clear();
+        questions_.clear();
+        Button("NextSerial")->setText("500002");
+        PutI32(image_.data(), addr::DevNumber, kDefaultSerialNumber);
+        answers_ = {true};
+        actions_->NextSerialClick();
+        EXPECT_THAT(questions_, ElementsAre("Записать новый S/N 500002" + note));
+        EXPECT_THAT(captions_, ElementsAre("Запись S/N 500002 (RS485 COM3, Адр:7)"));
+    }
+}
+
+// A serial-number write that fails or is stopped leaves the number the image held before; a
+// successful one keeps the new number.
+TEST_F(ServiceFixture, AFailedSerialWriteLeavesTheNumberAsItWas) {
+    Button("NextSerial")->setText("500002");
+    for (const bool succeeded : {false, true}) {
+        SCOPED_TRACE(succeeded);
+        PutI32(image_.data(), addr::DevNumber, kDefaultSerialNumber);
+        answers_ = {true};
+        actions_->NextSerialClick();
+        EXPECT_EQ(DevNumber(), 500002);  // what the link sends
+        actions_->SerialWriteEnded(succeeded);
+        EXPECT_EQ(DevNumber(), succeeded ? 500002 : kDefaultSerialNumber);
+    }
+    // A start refused while another command ran prepared nothing and restores nothing.
+    busy_ = true;
+    PutI32(image_.data(), addr::DevNumber, 500777);
+    answers_ = {true, true};
+    actions_->NextSerialClick();
+    actions_->SerialWriteEnded(false);
+    EXPECT_EQ(DevNumber(), 500777);
 }
 
 TEST_F(ServiceFixture, CancelledConfirmationDoesNothing) {

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -209,6 +210,44 @@ TEST_F(WindowTest, WriteControlsFollowTheWriteSwitch) {
         EXPECT_EQ(rewrite->isEnabled(), enabled);
         EXPECT_EQ(save->isEnabled(), enabled);
         EXPECT_TRUE(read->isEnabled());
+    }
+}
+
+// The write and the full rewrite open apart: a data file can be restored whole before the
+// controller was read, a changed-values write cannot.
+TEST_F(WindowTest, WriteAndRewriteOpenApart) {
+    QAction* write = Find<QAction>("WriteCfg");
+    QAction* rewrite = Find<QAction>("ReWriteCfg");
+    auto* save = Find<QToolButton>("SpeedButtonSave");
+    window.SetWriteEnabled(false, true);
+    EXPECT_FALSE(write->isEnabled());
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_TRUE(rewrite->isEnabled());
+    window.SetWriteEnabled(true, false);
+    EXPECT_TRUE(write->isEnabled());
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_FALSE(rewrite->isEnabled());
+}
+
+// Captions of groups and labels, exactly as the system writes them (double blank included).
+TEST_F(WindowTest, GroupAndLabelTextsAsWritten) {
+    const struct {
+        const char* name;
+        const char* text;
+    } cases[] = {
+        {"GroupBoxPomp12", "Режим работы  Ц-насосов (1, 2)"},
+        {"GroupBoxPomp3", "Режим работы насоса3 и клапана подпитки"},
+        {"LGraphTypeK1", "График отклонения от задания"},
+        {"LAntiMudPomps", "покручены - всего"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget* w = Find(c.name);
+        ASSERT_NE(w, nullptr);
+        QString text;
+        if (auto* group = qobject_cast<QGroupBox*>(w)) text = group->title();
+        if (auto* label = qobject_cast<QLabel*>(w)) text = label->text();
+        EXPECT_EQ(text.toStdString(), c.text);
     }
 }
 

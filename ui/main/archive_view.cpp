@@ -271,6 +271,11 @@ void ArchiveView::SetCycleMode(bool on) {
     data_->SetCycleMode(on);
 }
 
+void ArchiveView::ClearChartTables() {
+    data_->ClearTables();
+    ShowTable();
+}
+
 bool ArchiveView::AddCurrent(const MemoryAreas& areas) {
     if (!data_->CycleMode()) return false;
     const bool added = data_->AppendCurrent(areas.DeviceImage());

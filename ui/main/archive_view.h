@@ -117,6 +117,8 @@ class ArchiveView : public QObject {
     // Cycle mode: appends the current values of DeviceImage to both circuits' tables and shows
     // the selected one again. False (nothing appended) when the controller clock is no real date.
     bool AddCurrent(const MemoryAreas& areas);
+    // Empties the chart tables and the chart (the start of cyclic reading).
+    void ClearChartTables();
 
     // Shows or hides the first series whose title equals the check box's hint (its tool tip).
     void CheckBox1Click(QCheckBox* sender);

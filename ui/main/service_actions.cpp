@@ -104,18 +104,31 @@ bool ServiceActions::Confirm(const QString& text) const {
     return ConfirmOperation(pages_ ? pages_->window() : nullptr, text);
 }
 
+std::string ServiceActions::SerialLineNote(const ConnectionTexts& t, bool serialLine) {
+    if (!serialLine || t.transport == Transport::Rs485) return {};
+    return "RS485 " + t.port;
+}
+
 void ServiceActions::Run(int command, bool serialLine, const std::string& prefix) {
     const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
     if (hooks_.start) hooks_.start(command, serialLine);
-    // The port text is named also when the command goes over TCP.
+    // The port text is named also when the command goes over TCP; a command that goes to the
+    // serial line while another connection is chosen says so.
+    const std::string note = SerialLineNote(t, serialLine);
+    const std::string port = note.empty() ? t.port : note;
     if (hooks_.setCaption)
-        hooks_.setCaption(QString::fromStdString(prefix + t.port + ", Адр:" + t.netAddr + ")"));
+        hooks_.setCaption(QString::fromStdString(prefix + port + ", Адр:" + t.netAddr + ")"));
     if (hooks_.hideReadPanel) hooks_.hideReadPanel();
 }
 
 void ServiceActions::Action(const QString& question, int command, bool serialLine,
                             const std::string& prefix) {
-    if (!Confirm(question)) return;
+    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    QString text = question;
+    if (!SerialLineNote(t, serialLine).empty())
+        text += QString::fromStdString("\n\nКоманда пойдёт через порт " + t.port +
+                                       " (RS485), а не через выбранное подключение.");
+    if (!Confirm(text)) return;
     Run(command, serialLine, prefix);
 }
 
@@ -147,9 +160,16 @@ QString ServiceActions::NextSerialText() const {
 
 void ServiceActions::NextSerialClick() {
     const QString caption = NextSerialText();
-    if (!Confirm("Записать новый S/N " + caption)) return;
+    const ConnectionTexts shownTexts = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    QString question = "Записать новый S/N " + caption;
+    if (!SerialLineNote(shownTexts, true).empty())
+        question += QString::fromStdString("\n\nКоманда пойдёт через порт " + shownTexts.port +
+                                           " (RS485), а не через выбранное подключение.");
+    if (!Confirm(question)) return;
     const std::optional<std::int32_t> chosen = ParseInt(caption.toStdString());
     const std::int32_t current = image_ ? I32(image_, addr::DevNumber) : kDefaultSerialNumber;
+    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    const std::string note = SerialLineNote(t, true);
     if (current != kDefaultSerialNumber) {
         const QString second =
             chosen && *chosen == current
@@ -165,13 +185,21 @@ void ServiceActions::NextSerialClick() {
         return;
     }
     // The link sends the four bytes at DevNumber from the image.
-    if (!(hooks_.linkBusy && hooks_.linkBusy())) PutI32(image_, addr::DevNumber, *chosen);
-    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    if (!(hooks_.linkBusy && hooks_.linkBusy())) {
+        serialBefore_ = current;
+        PutI32(image_, addr::DevNumber, *chosen);
+    }
     if (hooks_.start) hooks_.start(command::WriteSerial, true);
+    const std::string port = note.empty() ? std::string() : " (" + note;
     if (hooks_.setCaption)
-        hooks_.setCaption(QString::fromStdString("Запись S/N " + caption.toStdString() +
+        hooks_.setCaption(QString::fromStdString("Запись S/N " + caption.toStdString() + port +
                                                  ", Адр:" + t.netAddr + ")"));
     if (hooks_.hideReadPanel) hooks_.hideReadPanel();
+}
+
+void ServiceActions::SerialWriteEnded(bool succeeded) {
+    if (!succeeded && serialBefore_ && image_) PutI32(image_, addr::DevNumber, *serialBefore_);
+    serialBefore_.reset();
 }
 
 void ServiceActions::SerialNClick() {

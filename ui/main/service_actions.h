@@ -10,6 +10,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ui/connect/connection.h"
@@ -79,12 +80,18 @@ class ServiceActions : public QObject {
     void ResetClick();
     // An arrow of SerialN was clicked: NextSerial's caption becomes SerialN's value.
     void SerialNClick();
+    // The serial-number write has ended: when it did not succeed, DevNumber in the image gets
+    // back the number it held before, so that no later write sends the number that failed.
+    void SerialWriteEnded(bool succeeded);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     bool Confirm(const QString& text) const;
+    // " (RS485 COMn" when a command that always uses the serial line goes there while another
+    // connection is chosen in the dialog; empty otherwise.
+    static std::string SerialLineNote(const ConnectionTexts& t, bool serialLine);
     // Starts `command` and shows `prefix` followed by "<port>, Адр:<address>)".
     void Run(int command, bool serialLine, const std::string& prefix);
     void Action(const QString& question, int command, bool serialLine, const std::string& prefix);
@@ -96,6 +103,7 @@ class ServiceActions : public QObject {
     QSpinBox* serialN_ = nullptr;
     QPushButton* nextSerial_ = nullptr;
     bool arrowPressed_ = false;
+    std::optional<std::int32_t> serialBefore_;  // DevNumber before the running serial write
 };
 
 }  // namespace vir05

@@ -203,9 +203,13 @@ void TFormCfg::SetServicePagesVisible(bool visible) {
 }
 
 void TFormCfg::SetWriteEnabled(bool enabled) {
-    ui_->WriteCfg->setEnabled(enabled);
-    ui_->ReWriteCfg->setEnabled(enabled);
-    ui_->SpeedButtonSave->setEnabled(enabled);
+    SetWriteEnabled(enabled, enabled);
+}
+
+void TFormCfg::SetWriteEnabled(bool write, bool rewrite) {
+    ui_->WriteCfg->setEnabled(write);
+    ui_->ReWriteCfg->setEnabled(rewrite);
+    ui_->SpeedButtonSave->setEnabled(write);
 }
 
 bool TFormCfg::eventFilter(QObject* watched, QEvent* event) {

@@ -58,6 +58,8 @@ class TFormCfg : public QMainWindow {
     void SetServicePagesVisible(bool visible);
     // The configuration write: WriteCfg, ReWriteCfg and SpeedButtonSave.
     void SetWriteEnabled(bool enabled);
+    // "Записать конфигурацию" (menu and tool button) and "Перезаписать конфигурацию" apart.
+    void SetWriteEnabled(bool write, bool rewrite);
 
   signals:
     void OpenClick();
