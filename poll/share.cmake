@@ -9,6 +9,7 @@ add_library(vir05pollshare STATIC
   ${CMAKE_CURRENT_LIST_DIR}/store_pg.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lease_pg.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mqtt.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/metrics.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/metrics.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sharing.cpp)
 target_include_directories(vir05pollshare PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(vir05pollshare PUBLIC PkgConfig::LIBPQ PkgConfig::LIBMOSQUITTO Threads::Threads)
+target_link_libraries(vir05pollshare PUBLIC vir05fleet PkgConfig::LIBPQ PkgConfig::LIBMOSQUITTO Threads::Threads)

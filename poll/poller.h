@@ -1,0 +1,140 @@
+// The rounds of the poller: every controller of the fleet read once, one worker per serial line
+// (its controllers one after another) and up to tcp_parallel workers for TCP (controllers behind
+// the same host and port one after another, as they share the gateway's single connection).
+//
+// One controller's reading goes through these steps, each a hook point:
+//   1. hooks.beforeController: may decline the controller for this round (another poller has it);
+//   2. the stored state of its last archive read is fetched;
+//   3. one pass of the link: the image read and, unless the archive is off, the archive blocks
+//      chosen from that image (only what is new, or the whole archive);
+//   4. an incremental read whose anchor record is gone is repeated as a whole read;
+//   5. the reading is stored in one transaction (a failure stores its row only);
+//   6. the files of the output folder are written (successful readings only);
+//   7. hooks.afterStored: the reading as stored and its counts.
+//
+// The poller only reads: it sends the image read and archive block requests and nothing else.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/protocol/timing.h"
+#include "core/protocol/transport.h"
+#include "poll/fleet.h"
+#include "poll/store.h"
+
+namespace vir05::poll {
+
+// The outcome of one controller in one round.
+struct ControllerResult {
+    std::string name;
+    std::optional<std::int64_t> serial;
+    bool ok = false;
+    bool skipped = false;  // declined by hooks.beforeController; not read, not failed
+    int status = 0;
+    std::string error;
+    double seconds = 0;
+    int archiveBlocks = 0;
+    std::uint64_t lineBytes = 0;
+    int recordsNew = 0;
+    int eventsNew = 0;
+    bool wholeArchive = false;  // the whole archive was read
+    bool done = false;          // taken in this round (a stop leaves the rest untaken)
+};
+
+struct Round {
+    std::vector<ControllerResult> results;  // in fleet order
+    bool stopped = false;                   // a stop ended the round early
+    std::string storeError;                 // the store failed (the round may have gone on)
+
+    bool AllRead() const;
+    int ExitCode() const { return AllRead() ? 0 : 1; }
+};
+
+// The lines one worker uses; made per worker, used by that worker's thread only.
+struct WorkerLines {
+    std::unique_ptr<SerialLine> serial;
+    std::unique_ptr<TcpLine> tcp;
+};
+using LineFactory = std::function<WorkerLines()>;
+
+struct PollHooks {
+    std::function<bool(const FleetController&)> beforeController;
+    std::function<void(const FleetController&, const Reading&, const SaveCounts&)> afterStored;
+};
+
+// Live state of a worker, for the progress display.
+struct WorkerView {
+    std::string label;       // line name, or "TCP n"
+    std::string controller;  // being read now ("" idle)
+    int done = 0, total = 0;
+    int progress = 0;  // percent of the current reading
+};
+
+struct PollOptions {
+    ArchiveMode archive = ArchiveMode::New;
+    std::vector<std::string> only;  // empty: every controller
+    LinkTiming timing = LinkTiming::Default();
+};
+
+class Poller {
+  public:
+    Poller(const Fleet& fleet, Store& store, PollOptions options, LineFactory lines,
+           PollHooks hooks = {});
+    ~Poller();
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+
+    // Runs one round and returns when every worker has finished.
+    Round RunRound();
+
+    // From any thread. StopAfterCurrent: no controller is started any more, readings in progress
+    // run to their end. Cancel: readings in progress are cut at the link's next poll and stored
+    // as cancelled (status -1), never as partial readings.
+    void StopAfterCurrent();
+    void Cancel();
+    bool Stopping() const { return stop_.load(); }
+
+    // A copy of the workers' live state.
+    std::vector<WorkerView> Views() const;
+
+  private:
+    struct Group;
+    struct Worker;
+    void RunWorker(Worker& worker);
+    ControllerResult PollOne(const FleetController& c, Worker& worker);
+
+    const Fleet& fleet_;
+    Store& store_;
+    PollOptions options_;
+    LineFactory lineFactory_;
+    PollHooks hooks_;
+    std::mutex storeMutex_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> cancel_{false};
+    mutable std::mutex viewMutex_;
+    std::vector<WorkerView> views_;
+    std::mutex enginesMutex_;
+    std::vector<std::atomic<std::int32_t>*> runningCommands_;
+    std::string storeError_;
+};
+
+// "30s", "15m", "1h", "2d" or a number of seconds; nullopt when unusable or not positive.
+std::optional<std::int64_t> ParseDuration(std::string_view text);
+
+// The next whole multiple of `interval` seconds since the epoch at or after `now` (seconds).
+std::int64_t NextBoundary(std::int64_t now, std::int64_t interval);
+
+// The JSON text of a round: an array of one object per controller read or failed.
+std::string RoundJson(const Round& round);
+// The summary table for people.
+std::string RoundTable(const Round& round);
+
+}  // namespace vir05::poll
