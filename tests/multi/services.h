@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace vir05::poll::test {
 
@@ -62,6 +63,28 @@ inline std::string Query(const std::string& url, const std::string& sql) {
     if (PQresultStatus(r) == PGRES_TUPLES_OK) {
         if (PQntuples(r) > 0) out = PQgetisnull(r, 0, 0) ? "NULL" : PQgetvalue(r, 0, 0);
     } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+        ADD_FAILURE() << sql << ": " << PQerrorMessage(c);
+    }
+    PQclear(r);
+    PQfinish(c);
+    return out;
+}
+
+// Every row of a query, its columns joined by "|" (NULL as "NULL").
+inline std::vector<std::string> Rows(const std::string& url, const std::string& sql) {
+    PGconn* c = PQconnectdb(url.c_str());
+    std::vector<std::string> out;
+    PGresult* r = PQexec(c, sql.c_str());
+    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+        for (int i = 0; i < PQntuples(r); ++i) {
+            std::string row;
+            for (int j = 0; j < PQnfields(r); ++j) {
+                if (j) row += '|';
+                row += PQgetisnull(r, i, j) ? "NULL" : PQgetvalue(r, i, j);
+            }
+            out.push_back(std::move(row));
+        }
+    } else {
         ADD_FAILURE() << sql << ": " << PQerrorMessage(c);
     }
     PQclear(r);
