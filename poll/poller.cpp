@@ -542,6 +542,14 @@ std::string RoundJson(const Round& round) {
     return out + (first ? "]\n" : "\n]\n");
 }
 
+// Pads to `width` characters (not bytes: names are often Cyrillic).
+static std::string Padded(const std::string& s, std::size_t width) {
+    std::size_t chars = 0;
+    for (char ch : s)
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) ++chars;
+    return chars >= width ? s + " " : s + std::string(width - chars, ' ');
+}
+
 std::string RoundTable(const Round& round) {
     std::string out;
     char line[512];
@@ -551,12 +559,12 @@ std::string RoundTable(const Round& round) {
         if (r.skipped) continue;
         (r.ok ? okCount : failed)++;
         bytes += r.lineBytes;
-        std::snprintf(line, sizeof line, "%-20s %-6s %9s %6d %10llu %8d %7d %8.1f  %s\n",
-                      r.name.c_str(), r.ok ? "ok" : "ERROR",
-                      r.serial ? std::to_string(*r.serial).c_str() : "-", r.archiveBlocks,
-                      static_cast<unsigned long long>(r.lineBytes), r.recordsNew, r.eventsNew,
-                      r.seconds, r.ok ? "" : (std::to_string(r.status) + " " + r.error).c_str());
-        out += line;
+        std::snprintf(line, sizeof line, "%-6s %9s %6d %10llu %8d %7d %8.1f  %s\n",
+                      r.ok ? "ok" : "ERROR", r.serial ? std::to_string(*r.serial).c_str() : "-",
+                      r.archiveBlocks, static_cast<unsigned long long>(r.lineBytes), r.recordsNew,
+                      r.eventsNew, r.seconds,
+                      r.ok ? "" : (std::to_string(r.status) + " " + r.error).c_str());
+        out += Padded(r.name, 20) + " " + line;
     }
     std::snprintf(line, sizeof line, "%d read, %d failed, %llu bytes on the lines%s\n", okCount,
                   failed, static_cast<unsigned long long>(bytes),
