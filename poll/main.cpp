@@ -145,10 +145,14 @@ class Progress {
             if (drawn > 0) out += "\x1b[" + std::to_string(drawn) + "A";
             for (const WorkerView& v : views) {
                 char line[256];
-                std::snprintf(line, sizeof line, "\x1b[2K%-12s %3d/%-3d %s\n", v.label.c_str(),
-                              v.done, v.total,
-                              v.controller.empty() ? (v.done == v.total ? "done" : "")
-                                                   : v.controller.c_str());
+                const std::string count =
+                    v.total > 0 ? std::to_string(v.done) + "/" + std::to_string(v.total)
+                                : std::to_string(v.done);
+                const char* doing = !v.controller.empty()              ? v.controller.c_str()
+                                    : v.total > 0 && v.done == v.total ? "done"
+                                                                       : "";
+                std::snprintf(line, sizeof line, "\x1b[2K%-12s %7s  %s\n", v.label.c_str(),
+                              count.c_str(), doing);
                 out += line;
             }
             drawn = static_cast<int>(views.size());

@@ -119,7 +119,8 @@ struct Poller::Group {
 
 struct Poller::Worker {
     int index = 0;
-    std::vector<Group*> groups;  // a serial worker's one group; TCP workers take from the queue
+    std::vector<Group*> groups;    // a serial worker's one group
+    std::function<Group*()> take;  // TCP workers: the next group of the queue, or null
     bool tcp = false;
     WorkerLines lines;
     std::unique_ptr<MemoryAreas> areas = std::make_unique<MemoryAreas>();
@@ -197,13 +198,19 @@ Round Poller::RunRound() {
     }
     const std::size_t tcpWorkers =
         std::min<std::size_t>(static_cast<std::size_t>(fleet_.tcpParallel), tcpGroups.size());
-    // TCP groups are dealt out in turn, the biggest first, so that the workers end together.
+    // TCP workers take the next group from one queue, the biggest groups first, so that a
+    // slow controller holds up only its own worker and the workers end together.
     std::vector<Group*> tcpOrder;
     for (auto& g : tcpGroups)
         tcpOrder.push_back(g.get());
     std::stable_sort(tcpOrder.begin(), tcpOrder.end(), [](const Group* a, const Group* b) {
         return a->controllers.size() > b->controllers.size();
     });
+    std::atomic<std::size_t> nextTcp{0};
+    const auto takeTcp = [&]() -> Group* {
+        const std::size_t i = nextTcp++;
+        return i < tcpOrder.size() ? tcpOrder[i] : nullptr;
+    };
     std::size_t firstTcp = workers.size();
     for (std::size_t i = 0; i < tcpWorkers; ++i) {
         auto w = std::make_unique<Worker>();
@@ -223,8 +230,8 @@ Round Poller::RunRound() {
             views_.push_back(v);
         }
     }
-    for (std::size_t i = 0; i < tcpOrder.size(); ++i)
-        workers[firstTcp + i % std::max<std::size_t>(tcpWorkers, 1)]->groups.push_back(tcpOrder[i]);
+    for (auto& w : workers)
+        if (w->tcp) w->take = takeTcp;
     {
         std::lock_guard lock(viewMutex_);
         for (auto& w : workers) {
@@ -257,7 +264,14 @@ Round Poller::RunRound() {
 
 void Poller::RunWorker(Worker& worker) {
     worker.lines = lineFactory_();
-    for (Group* g : worker.groups) {
+    std::size_t fixed = 0;
+    for (;;) {
+        Group* g = nullptr;
+        if (worker.take)
+            g = worker.take();
+        else if (fixed < worker.groups.size())
+            g = worker.groups[fixed++];
+        if (!g) return;
         for (const FleetController* c : g->controllers) {
             if (stop_.load()) return;
             {
@@ -311,7 +325,7 @@ ControllerResult Poller::PollOne(const FleetController& c, Worker& worker) {
     CountingTcp tcp(*worker.lines.tcp, bytes);
     MemoryAreas& areas = *worker.areas;
     auto engine = std::make_unique<LinkEngine>(serial, tcp, LinkImage::Of(areas), options_.timing,
-                                               trace.Enabled() ? &trace : nullptr);
+                                               trace.Enabled() ? &trace : nullptr, options_.sleep);
     LinkRequest& req = engine->Request();
 
     BlockChoice choice;
@@ -542,6 +556,14 @@ std::string RoundJson(const Round& round) {
     return out + (first ? "]\n" : "\n]\n");
 }
 
+// Pads to `width` characters (not bytes: names are often Cyrillic).
+static std::string Padded(const std::string& s, std::size_t width) {
+    std::size_t chars = 0;
+    for (char ch : s)
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) ++chars;
+    return chars >= width ? s + " " : s + std::string(width - chars, ' ');
+}
+
 std::string RoundTable(const Round& round) {
     std::string out;
     char line[512];
@@ -551,12 +573,12 @@ std::string RoundTable(const Round& round) {
         if (r.skipped) continue;
         (r.ok ? okCount : failed)++;
         bytes += r.lineBytes;
-        std::snprintf(line, sizeof line, "%-20s %-6s %9s %6d %10llu %8d %7d %8.1f  %s\n",
-                      r.name.c_str(), r.ok ? "ok" : "ERROR",
-                      r.serial ? std::to_string(*r.serial).c_str() : "-", r.archiveBlocks,
-                      static_cast<unsigned long long>(r.lineBytes), r.recordsNew, r.eventsNew,
-                      r.seconds, r.ok ? "" : (std::to_string(r.status) + " " + r.error).c_str());
-        out += line;
+        std::snprintf(line, sizeof line, "%-6s %9s %6d %10llu %8d %7d %8.1f  %s\n",
+                      r.ok ? "ok" : "ERROR", r.serial ? std::to_string(*r.serial).c_str() : "-",
+                      r.archiveBlocks, static_cast<unsigned long long>(r.lineBytes), r.recordsNew,
+                      r.eventsNew, r.seconds,
+                      r.ok ? "" : (std::to_string(r.status) + " " + r.error).c_str());
+        out += Padded(r.name, 20) + " " + line;
     }
     std::snprintf(line, sizeof line, "%d read, %d failed, %llu bytes on the lines%s\n", okCount,
                   failed, static_cast<unsigned long long>(bytes),

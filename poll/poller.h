@@ -72,16 +72,18 @@ struct PollHooks {
 
 // Live state of a worker, for the progress display.
 struct WorkerView {
-    std::string label;       // line name, or "TCP n"
-    std::string controller;  // being read now ("" idle)
-    int done = 0, total = 0;
-    int progress = 0;  // percent of the current reading
+    std::string label;        // line name, or "TCP n"
+    std::string controller;   // being read now ("" idle)
+    int done = 0, total = 0;  // total 0: a TCP worker, which takes from a shared queue
+    int progress = 0;         // percent of the current reading
 };
 
 struct PollOptions {
     ArchiveMode archive = ArchiveMode::New;
     std::vector<std::string> only;  // empty: every controller
     LinkTiming timing = LinkTiming::Default();
+    // Every wait of the link goes through it (empty: a real sleep); the benchmarks count them.
+    std::function<void(int ms)> sleep;
 };
 
 class Poller {

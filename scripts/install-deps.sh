@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev qt6-serialport-dev
   libqt6opengl6-dev libxkbcommon-dev libvulkan-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libtomlplusplus-dev libsqlite3-dev
   xvfb xauth
   clang libclang-rt-14-dev clang-format
   locales fonts-dejavu-core
