@@ -18,7 +18,7 @@
 namespace vir05::poll::test {
 
 class Background {
-public:
+  public:
     Background(const std::string& program, const std::vector<std::string>& args,
                const std::string& cwd, const std::string& log)
         : log_(log) {
@@ -33,7 +33,8 @@ public:
             }
             if (null >= 0) dup2(null, 0);
             std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             execv(program.c_str(), argv.data());
             _exit(127);
@@ -95,7 +96,7 @@ public:
         return s.str();
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int code_ = -1;
     std::string log_;

@@ -44,8 +44,8 @@ std::unique_ptr<Background> StartFleet(const fs::path& dir, const std::vector<st
     std::vector<std::string> all{"fleet"};
     all.insert(all.end(), args.begin(), args.end());
     all.insert(all.end(), {"-o", (dir / "sim.toml").string()});
-    auto sim = std::make_unique<Background>(VIR05SIM_PATH, all, dir.string(),
-                                            (dir / "sim.log").string());
+    auto sim =
+        std::make_unique<Background>(VIR05SIM_PATH, all, dir.string(), (dir / "sim.log").string());
     EXPECT_TRUE(Eventually([&] { return fs::exists(dir / "sim.toml"); }, 120s)) << sim->Log();
     return sim;
 }
@@ -83,12 +83,15 @@ void ExpectEachReadOnce(const std::string& url, std::int64_t slot, int controlle
     const std::string s = std::to_string(slot);
     EXPECT_EQ(Query(url, "SELECT count(*) FROM lease WHERE slot = " + s + " AND done"),
               std::to_string(controllers));
-    EXPECT_EQ(Query(url, "SELECT count(DISTINCT l.reading) FROM lease l JOIN reading r"
-                         " ON r.id = l.reading AND r.controller = l.controller AND r.ok = 1"
-                         " WHERE l.slot = " + s),
+    EXPECT_EQ(Query(url,
+                    "SELECT count(DISTINCT l.reading) FROM lease l JOIN reading r"
+                    " ON r.id = l.reading AND r.controller = l.controller AND r.ok = 1"
+                    " WHERE l.slot = " +
+                        s),
               std::to_string(controllers));
-    EXPECT_EQ(Query(url, "SELECT count(*) FROM reading r WHERE NOT EXISTS"
-                         " (SELECT 1 FROM lease l WHERE l.reading = r.id)"),
+    EXPECT_EQ(Query(url,
+                    "SELECT count(*) FROM reading r WHERE NOT EXISTS"
+                    " (SELECT 1 FROM lease l WHERE l.reading = r.id)"),
               "0");
 }
 
@@ -101,8 +104,7 @@ TEST(Pollers, ThreePollersShareAFleetAndSurviveOneKilledMidRound) {
     ScratchDatabase db;
     // Production timing; the lease is short so that the test need not wait a minute for it.
     Write(dir / "fleet.toml",
-          FleetFile(dir,
-                    "database = \"" + db.Url() + "\"\nlease_seconds = 4\ntcp_parallel = 8\n",
+          FleetFile(dir, "database = \"" + db.Url() + "\"\nlease_seconds = 4\ntcp_parallel = 8\n",
                     "p1"));
     std::vector<std::unique_ptr<Background>> pollers;
     for (const char* host : {"p1", "p2", "p3"})
@@ -157,11 +159,9 @@ TEST(Pollers, ThreePollersShareAFleetAndSurviveOneKilledMidRound) {
         },
         300s))
         << pollers[0]->Log() << pollers[2]->Log();
-    std::cout << "round completed " << std::chrono::duration<double>(
-                                           std::chrono::steady_clock::now() - killedAt)
-                                           .count()
-              << " s after kill -9 (lease 4 s), " << orphans.size()
-              << " controllers taken over\n";
+    std::cout << "round completed "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count()
+              << " s after kill -9 (lease 4 s), " << orphans.size() << " controllers taken over\n";
     ExpectEachReadOnce(url, std::stoll(second), kAll);
     // What the dead poller held was read by the others.
     for (const std::string& c : orphans)
@@ -170,7 +170,8 @@ TEST(Pollers, ThreePollersShareAFleetAndSurviveOneKilledMidRound) {
                   "t")
             << c;
 
-    for (auto& p : pollers) p->Stop();
+    for (auto& p : pollers)
+        p->Stop();
     // Each surviving poller wrote its metrics.
     for (const char* host : {"p1", "p3"})
         EXPECT_NE(ReadFile(dir / (std::string(host) + ".prom"))
@@ -189,8 +190,7 @@ TEST(Pollers, ThreePollersShareAFleetAndSurviveOneKilledMidRound) {
     const auto shared = Stored(url);
     const auto alone = Stored(reference.Url());
     EXPECT_GT(alone.size(), static_cast<std::size_t>(kAll));
-    EXPECT_TRUE(shared == alone) << shared.size() << " rows shared, " << alone.size()
-                                 << " alone";
+    EXPECT_TRUE(shared == alone) << shared.size() << " rows shared, " << alone.size() << " alone";
     sim->Stop();
     fs::remove_all(dir);
 }
@@ -206,58 +206,72 @@ TEST(Pollers, APollerPublishesReadingsAndComesBackAfterABrokerRestart) {
     auto sim = StartFleet(dir, {"--tcp", "3", "--records", "20", "--seed", "5"});
     ScratchDatabase db;
     const std::string port = test::Env("VIR05_MQTT_PORT");
+    // Topics of this run only: the broker keeps retained messages of earlier runs.
+    const std::string prefix = "itest" + std::to_string(getpid());
+    const std::string haPrefix = prefix + "-ha";
     // A fourth controller behind a port where nothing listens.
     Write(dir / "fleet.toml",
           FleetFile(dir, "database = \"" + db.Url() + "\"\nlease_seconds = 4\n", "m1",
                     "\n[[controller]]\nname = \"dead\"\nhost = \"127.0.0.1\"\nport = 1\n"
-                    "address = 1\n\n[mqtt]\nbroker = \"mqtt://127.0.0.1:" + port +
-                        "\"\nprefix = \"itest\"\ndiscovery_prefix = \"itest-ha\"\n"));
-    test::Subscriber sub(std::stoi(port), "itest/#");
-    test::Subscriber ha(std::stoi(port), "itest-ha/#");
-    Background poller(VIR05POLL_PATH, {"fleet.toml", "--every", "5s", "--host", "m1"},
-                      dir.string(), (dir / "poller.log").string());
+                    "address = 1\n\n[mqtt]\nbroker = \"mqtt://127.0.0.1:" +
+                        port + "\"\nprefix = \"" + prefix + "\"\ndiscovery_prefix = \"" + haPrefix +
+                        "\"\n"));
+    test::Subscriber sub(std::stoi(port), prefix + "/#");
+    test::Subscriber ha(std::stoi(port), haPrefix + "/#");
+    Background poller(VIR05POLL_PATH, {"fleet.toml", "--every", "5s", "--host", "m1"}, dir.string(),
+                      (dir / "poller.log").string());
 
+    // Three states, the dead controller's availability, the poller's own, and the discovery
+    // messages: nine per circuit of each controller that was read.
     auto published = [&](test::Subscriber& s, test::Subscriber& h) {
-        return s.WaitFor(
-                   [](const auto& m) {
-                       int states = 0;
-                       for (const auto& [topic, payload] : m)
-                           states += topic.size() > 6 && topic.substr(topic.size() - 6) == "/state";
-                       return states == 3 && m.count("itest/dead/availability") &&
-                              m.count("itest/poller/m1/availability");
-                   },
-                   180s) &&
-               h.WaitFor([](const auto& m) { return m.size() == 3 * 18; }, 180s);
+        const bool states = s.WaitFor(
+            [&](const auto& m) {
+                int n = 0;
+                for (const auto& [topic, payload] : m)
+                    n += topic.size() > 6 && topic.substr(topic.size() - 6) == "/state";
+                return n == 3 && m.count(prefix + "/dead/availability") &&
+                       m.count(prefix + "/poller/m1/availability");
+            },
+            180s);
+        const std::size_t circuits =
+            std::stoul(Query(db.Url(), "SELECT coalesce(sum(circuits), 0) FROM controller"));
+        return states && circuits >= 3 &&
+               h.WaitFor([&](const auto& m) { return m.size() == 9 * circuits; }, 180s);
     };
     ASSERT_TRUE(published(sub, ha)) << poller.Log();
-    EXPECT_EQ(sub.Last("itest/poller/m1/availability"), "online");
-    EXPECT_EQ(sub.Last("itest/dead/availability"), "offline");
-    const auto serials = Rows(db.Url(), "SELECT name, serial FROM controller WHERE serial IS"
-                                        " NOT NULL ORDER BY name");
+    EXPECT_EQ(sub.Last(prefix + "/poller/m1/availability"), "online");
+    EXPECT_EQ(sub.Last(prefix + "/dead/availability"), "offline");
+    const auto serials = Rows(db.Url(),
+                              "SELECT name, serial, circuits FROM controller WHERE serial IS"
+                              " NOT NULL ORDER BY name");
     ASSERT_EQ(serials.size(), 3u);
     for (const std::string& row : serials) {
         const std::string name = row.substr(0, row.find('|'));
-        const std::string serial = row.substr(row.find('|') + 1);
+        const std::string serial =
+            row.substr(row.find('|') + 1, row.rfind('|') - row.find('|') - 1);
+        const std::string circuits = row.substr(row.rfind('|') + 1);
         SCOPED_TRACE(name);
-        EXPECT_EQ(sub.Last("itest/" + name + "/availability"), "online");
-        const std::string state = sub.Last("itest/" + name + "/state");
+        EXPECT_EQ(sub.Last(prefix + "/" + name + "/availability"), "online");
+        const std::string state = sub.Last(prefix + "/" + name + "/state");
         // The state holds the values the database holds for the controller's last reading.
         EXPECT_EQ(Query(db.Url(), "SELECT ('" + state + "'::jsonb) ->> 'DevNumber'"), serial);
-        const std::string config = ha.Last("itest-ha/sensor/vir05_" + serial + "/s1t1/config");
+        const std::string config = ha.Last(haPrefix + "/sensor/vir05_" + serial + "/s1t1/config");
         EXPECT_EQ(Query(db.Url(), "SELECT ('" + config + "'::jsonb) ->> 'state_topic'"),
-                  "itest/" + name + "/state");
-        EXPECT_FALSE(ha.Last("itest-ha/binary_sensor/vir05_" + serial + "/s2err/config").empty());
+                  prefix + "/" + name + "/state");
+        EXPECT_FALSE(
+            ha.Last(haPrefix + "/binary_sensor/vir05_" + serial + "/s" + circuits + "err/config")
+                .empty());
     }
 
     // The broker forgets everything; the poller comes back and publishes it again.
     ASSERT_EQ(std::system(test::Env("VIR05_MQTT_RESTART").c_str()), 0);
-    test::Subscriber sub2(std::stoi(port), "itest/#");
-    test::Subscriber ha2(std::stoi(port), "itest-ha/#");
+    test::Subscriber sub2(std::stoi(port), prefix + "/#");
+    test::Subscriber ha2(std::stoi(port), haPrefix + "/#");
     EXPECT_TRUE(published(sub2, ha2)) << poller.Log();
 
     // kill -9: the broker publishes the poller's last will.
     poller.Kill();
-    EXPECT_TRUE(sub2.WaitFor("itest/poller/m1/availability", "offline", 180s));
+    EXPECT_TRUE(sub2.WaitFor(prefix + "/poller/m1/availability", "offline", 180s));
     sim->Stop();
     fs::remove_all(dir);
 }
