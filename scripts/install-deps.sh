@@ -9,6 +9,7 @@ packages=(
   libqt6opengl6-dev libxkbcommon-dev libvulkan-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev libsqlite3-dev
+  libpq-dev libmosquitto-dev postgresql mosquitto
   xvfb xauth
   clang libclang-rt-14-dev clang-format
   locales fonts-dejavu-core
