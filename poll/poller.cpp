@@ -286,7 +286,8 @@ Round Poller::RunRound() {
     std::vector<ControllerResult> done;
     for (ControllerResult& r : round.results)
         if (r.done) done.push_back(std::move(r));
-    round.stopped = done.size() < round.results.size() || stop_.load();
+    // Stopped: a controller was left untaken, or readings were cut short.
+    round.stopped = done.size() < round.results.size() || cancel_.load();
     round.results = std::move(done);
     std::lock_guard lock(storeMutex_);
     round.storeError = storeError_;
