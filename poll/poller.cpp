@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "core/protocol/link_engine.h"
 #include "core/protocol/trace.h"
@@ -242,6 +243,30 @@ Round Poller::RunRound() {
         }
     }
 
+    // The state of every controller's last archive read, fetched once before the round.
+    states_.clear();
+    if (options_.archive == ArchiveMode::New) {
+        for (const FleetController* c : chosen) {
+            std::optional<StoredState> state;
+            std::string error;
+            if (!store_.State(c->name, state, error)) {
+                // Read whole then; storing will show whether the store works.
+                std::lock_guard lock(storeMutex_);
+                if (storeError_.empty()) storeError_ = error;
+            }
+            states_[c] = state;
+        }
+    }
+
+    // One writer stores the readings as the workers hand them over, so that a worker goes on
+    // to its next controller while the last reading is being stored.
+    {
+        std::lock_guard lock(queueMutex_);
+        queue_.clear();
+        queueClosed_ = false;
+    }
+    std::thread writer([this, &round] { RunWriter(round.results); });
+
     std::vector<std::unique_ptr<QThread>> threads;
     for (auto& w : workers) {
         Worker* worker = w.get();
@@ -250,12 +275,19 @@ Round Poller::RunRound() {
     }
     for (auto& t : threads)
         t->wait();
+    {
+        std::lock_guard lock(queueMutex_);
+        queueClosed_ = true;
+        queueReady_.notify_all();
+    }
+    writer.join();
 
     // Controllers never started (a stop came first) are not in the results.
     std::vector<ControllerResult> done;
     for (ControllerResult& r : round.results)
         if (r.done) done.push_back(std::move(r));
-    round.stopped = done.size() < round.results.size() || stop_.load();
+    // Stopped: a controller was left untaken, or readings were cut short.
+    round.stopped = done.size() < round.results.size() || cancel_.load();
     round.results = std::move(done);
     std::lock_guard lock(storeMutex_);
     round.storeError = storeError_;
@@ -278,8 +310,11 @@ void Poller::RunWorker(Worker& worker) {
                 std::lock_guard lock(viewMutex_);
                 views_[static_cast<std::size_t>(worker.index)].controller = c->name;
             }
-            ControllerResult r = PollOne(*c, worker);
-            (*worker.results)[worker.slot->at(c)] = std::move(r);
+            Taken taken = PollOne(*c, worker);
+            if (taken.result.skipped)
+                (*worker.results)[worker.slot->at(c)] = std::move(taken.result);
+            else
+                Enqueue(std::move(taken), worker.slot->at(c));
             std::lock_guard lock(viewMutex_);
             WorkerView& v = views_[static_cast<std::size_t>(worker.index)];
             v.controller.clear();
@@ -288,13 +323,13 @@ void Poller::RunWorker(Worker& worker) {
     }
 }
 
-ControllerResult Poller::PollOne(const FleetController& c, Worker& worker) {
+Poller::Taken Poller::PollOne(const FleetController& c, Worker& worker) {
     ControllerResult result;
     result.name = c.name;
     result.done = true;
     if (hooks_.beforeController && !hooks_.beforeController(c)) {
         result.skipped = true;
-        return result;
+        return Taken{std::move(result), {}};
     }
     const auto started = Clock::now();
     const auto steadyStart = std::chrono::steady_clock::now();
@@ -304,14 +339,7 @@ ControllerResult Poller::PollOne(const FleetController& c, Worker& worker) {
     reading.started = UtcText(started);
 
     std::optional<StoredState> state;
-    if (options_.archive == ArchiveMode::New) {
-        std::lock_guard lock(storeMutex_);
-        std::string error;
-        if (!store_.State(c.name, state, error)) {
-            if (storeError_.empty()) storeError_ = error;
-            state.reset();  // read the whole archive; storing will tell whether the store works
-        }
-    }
+    if (const auto it = states_.find(&c); it != states_.end()) state = it->second;
 
     const fs::path folder = fleet_.output.empty() ? fs::path() : fs::path(fleet_.output) / c.name;
     if (!folder.empty()) {
@@ -426,27 +454,11 @@ ControllerResult Poller::PollOne(const FleetController& c, Worker& worker) {
         }
     }
 
-    SaveCounts counts;
-    bool stored = false;
-    {
-        std::lock_guard lock(storeMutex_);
-        std::string error;
-        stored = reading.ok ? store_.SaveReading(reading, counts, error)
-                            : store_.SaveFailure(reading, error);
-        if (!stored && storeError_.empty()) storeError_ = error;
-        if (!stored && reading.ok) {
-            reading.ok = false;
-            result.error = error;
-        }
-    }
-    result.ok = reading.ok && stored;
     result.status = reading.status;
-    if (result.error.empty()) result.error = reading.error;
+    result.error = reading.error;
     if (reading.ok) result.serial = reading.serial;
-    result.recordsNew = counts.recordsNew;
-    result.eventsNew = counts.eventsNew;
 
-    if (result.ok && !folder.empty()) {
+    if (reading.ok && !folder.empty()) {
         // The data file and the text output of this reading; an incremental read lays its
         // blocks over the last data file, so the file stays a whole mirror.
         MemoryAreas& out = previousLoaded && !choice.whole ? *worker.previous : areas;
@@ -470,10 +482,50 @@ ControllerResult Poller::PollOne(const FleetController& c, Worker& worker) {
         filesOk = WriteWhole(folder / kDefaultOutputName, text) && filesOk;
         if (!filesOk) result.error = "cannot write the files in " + folder.string();
     }
-    if (stored && hooks_.afterStored) hooks_.afterStored(c, reading, counts);
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - steadyStart).count();
-    return result;
+    return Taken{std::move(result), std::move(reading)};
+}
+
+void Poller::Enqueue(Taken taken, std::size_t slot) {
+    std::unique_lock lock(queueMutex_);
+    // A bounded queue: a store that falls behind holds the workers back, not the memory.
+    queueSpace_.wait(lock, [this] { return queue_.size() < kQueueLimit; });
+    queue_.push_back(Job{std::move(taken), slot});
+    queueReady_.notify_one();
+}
+
+void Poller::RunWriter(std::vector<ControllerResult>& results) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(queueMutex_);
+            queueReady_.wait(lock, [this] { return !queue_.empty() || queueClosed_; });
+            if (queue_.empty()) return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
+            queueSpace_.notify_one();
+        }
+        ControllerResult& result = job.taken.result;
+        const Reading& reading = job.taken.reading;
+        const FleetController* c = nullptr;
+        for (const FleetController& f : fleet_.controllers)
+            if (f.name == reading.controller) c = &f;
+        SaveCounts counts;
+        std::string error;
+        const bool stored = reading.ok ? store_.SaveReading(reading, counts, error)
+                                       : store_.SaveFailure(reading, error);
+        if (!stored) {
+            std::lock_guard lock(storeMutex_);
+            if (storeError_.empty()) storeError_ = error;
+            if (reading.ok) result.error = error;
+        }
+        result.ok = reading.ok && stored;
+        result.recordsNew = counts.recordsNew;
+        result.eventsNew = counts.eventsNew;
+        if (stored && c && hooks_.afterStored) hooks_.afterStored(*c, reading, counts);
+        results[job.slot] = std::move(result);
+    }
 }
 
 std::optional<std::int64_t> ParseDuration(std::string_view text) {

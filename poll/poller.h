@@ -8,9 +8,14 @@
 //   3. one pass of the link: the image read and, unless the archive is off, the archive blocks
 //      chosen from that image (only what is new, or the whole archive);
 //   4. an incremental read whose anchor record is gone is repeated as a whole read;
-//   5. the reading is stored in one transaction (a failure stores its row only);
-//   6. the files of the output folder are written (successful readings only);
+//   5. the files of the output folder are written (successful readings only);
+//   6. the reading is stored in one transaction (a failure stores its row only);
 //   7. hooks.afterStored: the reading as stored and its counts.
+//
+// Steps 1 to 5 run on the controller's worker; the worker then hands the reading to the
+// round's single writer thread, which stores it (step 6) and runs hooks.afterStored (step 7)
+// while the worker goes on with its next controller. The states of step 2 are fetched for every
+// controller before the round starts.
 //
 // The poller only reads: it sends the image read and archive block requests and nothing else.
 #pragma once
@@ -18,7 +23,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -110,15 +117,32 @@ class Poller {
   private:
     struct Group;
     struct Worker;
+    // A controller as its worker leaves it: the result so far and the reading to store.
+    struct Taken {
+        ControllerResult result;
+        Reading reading;
+    };
+    struct Job {
+        Taken taken;
+        std::size_t slot = 0;
+    };
+    static constexpr std::size_t kQueueLimit = 16;
     void RunWorker(Worker& worker);
-    ControllerResult PollOne(const FleetController& c, Worker& worker);
+    Taken PollOne(const FleetController& c, Worker& worker);
+    void Enqueue(Taken taken, std::size_t slot);
+    void RunWriter(std::vector<ControllerResult>& results);
 
     const Fleet& fleet_;
     Store& store_;
     PollOptions options_;
     LineFactory lineFactory_;
     PollHooks hooks_;
-    std::mutex storeMutex_;
+    std::mutex storeMutex_;  // guards storeError_; the store itself is used by one thread
+    std::map<const FleetController*, std::optional<StoredState>> states_;
+    std::mutex queueMutex_;
+    std::condition_variable queueReady_, queueSpace_;
+    std::deque<Job> queue_;
+    bool queueClosed_ = false;
     std::atomic<bool> stop_{false};
     std::atomic<bool> cancel_{false};
     mutable std::mutex viewMutex_;

@@ -141,7 +141,10 @@ bool SqliteStore::Open(std::string& error) {
     sqlite3_busy_timeout(db_, 30000);
     sqlite3_extended_result_codes(db_, 1);
     // The first statement reads the file: a file that is not a database fails here.
-    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;", error)) {
+    // WAL with synchronous NORMAL: a commit is atomic and survives the process being killed; only
+    // the last commits before a power cut may be lost, never the database's consistency.
+    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
+              error)) {
         Finalize();
         return false;
     }

@@ -1,6 +1,7 @@
 // vir05sim: the simulated ВИР-05 controller on TCP, a serial pseudo-terminal and a modem
 // pseudo-terminal, and the generator of data files.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <charconv>
 #include <chrono>
@@ -318,6 +319,13 @@ int ServeFleet(const std::vector<std::string>& args) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    // Every TCP controller holds a listening socket and a wake-up pipe: a big fleet needs more
+    // descriptors than the usual soft limit.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     sim::SimFleet fleet(f);
     std::string error;
     if (!fleet.Start(error)) return std::cerr << "vir05sim: " << error << "\n", 1;

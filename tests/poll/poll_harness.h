@@ -29,11 +29,12 @@ namespace vir05::poll::test {
 
 namespace fs = std::filesystem;
 
-// The protocol's waits shrunk: a reply wait of 20 ticks still spans 400 ms, far more than the
-// simulator needs between bytes, so that a busy machine does not turn into silent controllers.
+// The protocol's waits shrunk: a reply wait of 20 ticks still spans 600 ms, far more than the
+// simulator needs between bytes, so that a busy machine does not turn into silent controllers
+// (and a healthy controller would have to miss that five times in a row to fail).
 inline LinkTiming TestTiming() {
     LinkTiming t;
-    t.tickMs = 20;
+    t.tickMs = 30;
     t.beforeSerialOpenMs = 1;
     t.beforeModemResetMs = 5;
     t.hangupPauseMs = 30;
