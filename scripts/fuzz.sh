@@ -17,7 +17,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}
 
 # Target and the longest input it is given: a data file is 135168 bytes, a reply stream holds
 # an image reply and up to four compressed archive blocks.
-targets=(datafile:200000 settings:200000 cmdline:200000 reply:80000 schedule:1024)
+targets=(datafile:200000 settings:200000 cmdline:200000 reply:80000 schedule:1024 fleet:65536)
 failed=()
 for entry in "${targets[@]}"; do
   t=${entry%%:*}

@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev qt6-serialport-dev
   libqt6opengl6-dev libxkbcommon-dev libvulkan-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libtomlplusplus-dev libsqlite3-dev
+  libpq-dev libmosquitto-dev postgresql mosquitto
   xvfb xauth
   clang libclang-rt-14-dev clang-format
   locales fonts-dejavu-core

@@ -13,8 +13,18 @@ loaded() {
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVIR05_WERROR=ON
 cmake --build build/release -j"$jobs"
+# The poller's sharing tests use a real PostgreSQL server and a real MQTT broker: throwaway ones
+# on loopback and a Unix socket, stopped at the end whatever happens.
+services_dir="$(mktemp -d /tmp/vir05-services.XXXXXX)"
+trap 'bash scripts/services.sh stop "$services_dir"' EXIT
+bash scripts/services.sh start "$services_dir"
 # The fault soak runs once, in the sanitizer pass below.
-loaded ctest --test-dir build/release --output-on-failure -E '^soak_tests$'
+(
+  . "$services_dir/env"
+  VIR05_REQUIRE_SERVICES=1 loaded ctest --test-dir build/release --output-on-failure -E '^soak_tests$'
+)
+bash scripts/services.sh stop "$services_dir"
+trap - EXIT
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVIR05_SANITIZE=ON -DVIR05_WERROR=ON \
   -DVIR05_BUILD_UI=OFF -DVIR05_BUILD_BENCH=OFF

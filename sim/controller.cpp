@@ -164,6 +164,48 @@ void Controller::ClearReceivedFrames() {
     frames_.clear();
 }
 
+std::uint32_t Controller::AppendRecords(int count) {
+    std::lock_guard lock(mutex_);
+    std::uint8_t* img = image_.data();
+    const int stride = ArchiveStride(img[addr::NumSystems] == 1 ? 1 : 2);
+    const int ringEnd = arch::Periodic + arch::PeriodicSize;
+    std::uint32_t pos = U32(img, addr::ArchPos);
+    if (pos < static_cast<std::uint32_t>(arch::Periodic) ||
+        pos >= static_cast<std::uint32_t>(ringEnd) ||
+        (pos - arch::Periodic) % static_cast<std::uint32_t>(stride) != 0)
+        pos = arch::Periodic;
+    static constexpr int kPeriods[] = {0, 10, 30, 60, 300, 1800, 3600, 7200, 14400};
+    const int index = img[addr::PeriodStat];
+    const int period = index >= 1 && index <= 8 ? kPeriods[index] : 3600;
+    for (int i = 0; i < count; ++i) {
+        std::uint32_t before = pos - static_cast<std::uint32_t>(stride);
+        if (before < static_cast<std::uint32_t>(arch::Periodic)) before += arch::PeriodicSize;
+        const std::uint8_t* last = archive_.data() + before;
+        std::uint8_t* r = archive_.data() + pos;
+        const ArchiveTime t = DecodeArchiveTime(last);
+        std::int64_t when = host_() + clockOffset_;
+        if (t.Valid()) {
+            using namespace std::chrono;
+            const year_month_day ymd{year{t.Year()}, month{static_cast<unsigned>(t.Month())},
+                                     day{static_cast<unsigned>(t.Day())}};
+            if (ymd.ok())
+                when = sys_days{ymd}.time_since_epoch().count() * 86400LL + t.Hour() * 3600 +
+                       t.Minute() * 60 + t.Second() + period;
+            std::memcpy(r, last, static_cast<std::size_t>(stride));
+        } else {
+            std::memset(r, 0, static_cast<std::size_t>(stride));
+        }
+        const Civil c = ToCivil(when);
+        PutU16(r, 0, static_cast<std::uint16_t>((c.hour << 11) | (c.minute << 5) | (c.second / 2)));
+        PutU16(r, 2, static_cast<std::uint16_t>(((c.year - 2000) << 9) | (c.month << 5) | c.day));
+        r[4 + 9] = static_cast<std::uint8_t>((r[4 + 9] + 1) % 101);  // the valve moves a little
+        pos += static_cast<std::uint32_t>(stride);
+        if (pos >= static_cast<std::uint32_t>(ringEnd)) pos = arch::Periodic;
+    }
+    PutU32(img, addr::ArchPos, pos);
+    return pos;
+}
+
 std::int64_t Controller::ClockNow() const {
     std::lock_guard lock(mutex_);
     return host_() + clockOffset_;

@@ -75,6 +75,11 @@ class Controller {
     // The controller's clock now, as local seconds since 1970.
     std::int64_t ClockNow() const;
 
+    // Writes `count` new periodic records at the write position, as if that many recording
+    // periods had passed: each one period after the newest record, its values near the newest
+    // one's. ArchPos moves past them, wrapping at the end of the ring. Returns the new ArchPos.
+    std::uint32_t AppendRecords(int count);
+
   private:
     void RefreshClockLocked();
     void OnWriteLocked(int address, int count);

@@ -314,6 +314,51 @@ void PtyServer::Run() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Bus
+
+BusServer::BusServer(std::vector<Member> members, std::uint32_t baud)
+    : members_(std::move(members)), port_(baud, waker_) {}
+
+BusServer::~BusServer() {
+    Stop();
+}
+
+bool BusServer::Start(std::string& error) {
+    if (thread_.joinable()) return true;
+    if (!port_.Open(error)) return false;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void BusServer::Stop() {
+    waker_.Wake();
+    if (thread_.joinable()) thread_.join();
+    port_.Close();
+}
+
+std::string BusServer::Describe() const {
+    return "BUS " + port_.SlavePath();
+}
+
+void BusServer::Run() {
+    FrameParser parser;
+    std::uint8_t buffer[4096];
+    auto write = [&](const std::uint8_t* d, std::size_t n) { return port_.Write(d, n); };
+    for (;;) {
+        const int n = port_.Read(buffer, sizeof buffer, 100);
+        if (n < 0) return;
+        for (const auto& frame : parser.Feed(buffer, static_cast<std::size_t>(n))) {
+            for (const Member& m : members_) {
+                const auto reply = m.controller->Handle(frame);
+                if (!reply) continue;
+                if (!Deliver(m.faults->Plan(reply->bytes), waker_, write)) return;
+                break;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Modem
 
 ModemServer::ModemServer(Controller& controller, FaultInjector& faults, std::uint32_t baud,

@@ -104,6 +104,29 @@ class PtyServer {
     std::thread thread_;
 };
 
+// An RS485 bus on a pseudo-terminal: several controllers on one line, each answering only the
+// frames for its own network address (the others stay silent), each with its own faults.
+class BusServer {
+  public:
+    struct Member {
+        Controller* controller;
+        FaultInjector* faults;
+    };
+    BusServer(std::vector<Member> members, std::uint32_t baud);
+    ~BusServer();
+    bool Start(std::string& error);
+    void Stop();
+    const std::string& SlavePath() const { return port_.SlavePath(); }
+    std::string Describe() const;  // "BUS /dev/pts/N"
+
+  private:
+    void Run();
+    std::vector<Member> members_;
+    Waker waker_;
+    PtyPort port_;
+    std::thread thread_;
+};
+
 struct ModemTiming {
     int dialDelayMs = 500;  // from the dial command to "CONNECT"
     int guardMs = 1000;     // silence before and after "+++"

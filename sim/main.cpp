@@ -1,9 +1,12 @@
 // vir05sim: the simulated ВИР-05 controller on TCP, a serial pseudo-terminal and a modem
 // pseudo-terminal, and the generator of data files.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -16,6 +19,7 @@
 #include "model/layout.h"
 #include "sim/controller.h"
 #include "sim/faults.h"
+#include "sim/fleet.h"
 #include "sim/generator.h"
 #include "sim/lines.h"
 
@@ -28,6 +32,8 @@ constexpr const char* kUsage =
     "  vir05sim [--tcp PORT] [--pty] [--modem] [--file F.vi5 | --seed N --circuits 1|2\n"
     "           --softver N] [--address N] [--baud N] [--fault RULE]... [--ready-file PATH]\n"
     "  vir05sim generate [--seed N] [--circuits 1|2] [--softver N] -o FILE.vi5\n"
+    "  vir05sim fleet [--tcp N] [--bus N] [--seed N] [--baud N] [--records N]\n"
+    "           [--new-record-every SECONDS] -o FLEET.toml\n"
     "  vir05sim --help\n"
     "\n"
     "Serves a simulated controller until SIGINT or SIGTERM and prints one line per line:\n"
@@ -45,7 +51,12 @@ constexpr const char* kUsage =
     "                   instead of the reply, until the connection closes or the tool sends)\n"
     "  --ready-file P   also write the lines to P once everything listens\n"
     "While serving, \"fault RULE\" or \"fault none\" on standard input changes the faults.\n"
-    "generate writes generated contents as a data file and exits.\n";
+    "generate writes generated contents as a data file and exits.\n"
+    "fleet serves N controllers on TCP (one port each) and N on one RS485 bus on a\n"
+    "pseudo-terminal (addresses 1, 2, ...; --baud, default 115200), each with its own contents\n"
+    "and serial number (--records: periodic records each, default a full archive), and writes\n"
+    "the fleet file for vir05poll (database fleet.sqlite beside it). \"records N\" on standard\n"
+    "input, or --new-record-every, writes new periodic records in every controller.\n";
 
 int Fail(const std::string& message) {
     std::cerr << "vir05sim: " << message << "\n(see vir05sim --help)\n";
@@ -259,6 +270,105 @@ int Serve(const std::vector<std::string>& args) {
     return 0;
 }
 
+int ServeFleet(const std::vector<std::string>& args) {
+    sim::FleetOptions f;
+    std::string output;
+    long long every = 0;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (i + 1 >= args.size()) return Fail(a + " needs a value");
+        const std::string& v = args[++i];
+        long long n = 0;
+        auto number = [&](long long lo, long long hi) {
+            if (!ParseNumber(v, lo, hi, n)) {
+                Fail(a + " needs a number from " + std::to_string(lo) + " to " +
+                     std::to_string(hi) + ", not '" + v + "'");
+                return false;
+            }
+            return true;
+        };
+        if (a == "-o") {
+            output = v;
+        } else if (a == "--tcp") {
+            if (!number(0, 2000)) return 2;
+            f.tcp = static_cast<int>(n);
+        } else if (a == "--bus") {
+            if (!number(0, 255)) return 2;
+            f.bus = static_cast<int>(n);
+        } else if (a == "--seed") {
+            if (!number(0, 0xFFFFFFFFll)) return 2;
+            f.seed = static_cast<std::uint32_t>(n);
+        } else if (a == "--baud") {
+            if (!number(50, 4000000)) return 2;
+            f.busBaud = static_cast<std::uint32_t>(n);
+        } else if (a == "--records") {
+            if (!number(0, 7168)) return 2;
+            f.archiveRecords = static_cast<int>(n);
+        } else if (a == "--new-record-every") {
+            if (!number(1, 86400)) return 2;
+            every = n;
+        } else {
+            return Fail("unknown option '" + a + "'");
+        }
+    }
+    if (output.empty()) return Fail("fleet needs -o FLEET.toml");
+    if (f.tcp + f.bus == 0) return Fail("fleet needs --tcp N or --bus N");
+
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    // Every TCP controller holds a listening socket and a wake-up pipe: a big fleet needs more
+    // descriptors than the usual soft limit.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    sim::SimFleet fleet(f);
+    std::string error;
+    if (!fleet.Start(error)) return std::cerr << "vir05sim: " << error << "\n", 1;
+    {
+        const std::string temp = output + ".tmp";
+        std::ofstream out(temp, std::ios::trunc);
+        out << fleet.FleetToml("database = \"fleet.sqlite\"\n");
+        if (!out.flush()) return std::cerr << "vir05sim: cannot write " << temp << "\n", 1;
+        out.close();
+        if (std::rename(temp.c_str(), output.c_str()) != 0)
+            return std::cerr << "vir05sim: cannot write " << output << "\n", 1;
+    }
+    std::cout << "FLEET " << output << " (" << f.tcp << " TCP, " << f.bus << " on the bus"
+              << (fleet.BusPath().empty() ? "" : " " + fleet.BusPath()) << ")\n";
+    std::cout.flush();
+    std::thread([&fleet] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            long long n = 0;
+            if (line.rfind("records ", 0) == 0 && ParseNumber(line.substr(8), 1, 7168, n)) {
+                fleet.AppendRecords(static_cast<int>(n));
+                std::cerr << "vir05sim: " << n << " new records in every controller\n";
+            } else {
+                std::cerr << "vir05sim: the command is \"records N\"\n";
+            }
+        }
+    }).detach();
+    if (every > 0) {
+        std::thread([&fleet, every] {
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::seconds(every));
+                fleet.AppendRecords(1);
+            }
+        }).detach();
+    }
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    // The detached threads may still touch the fleet: end without destroying it.
+    std::cout.flush();
+    std::_Exit(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -270,6 +380,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "generate") {
         args.erase(args.begin());
         return Generate(args);
+    }
+    if (!args.empty() && args[0] == "fleet") {
+        args.erase(args.begin());
+        return ServeFleet(args);
     }
     return Serve(args);
 }

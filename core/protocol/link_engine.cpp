@@ -589,6 +589,7 @@ bool LinkEngine::ReadCurrent() {
 }
 
 void LinkEngine::ReadArchive() {
+    blocksRead_ = 0;
     if (!ReadCurrent()) return;
     if (req_.Command.load() != command::ReadArchive) return;
     // The image just read is also in RxBuffer (six header bytes first); reading it there works
@@ -596,11 +597,22 @@ void LinkEngine::ReadArchive() {
     const std::uint8_t* image = req_.RxBuffer.data() + kReplyHeaderSize;
     const ArchivePlan plan = PlanArchive(U8(image, addr::NumSystems), U32(image, addr::ArchPos),
                                          U16(image, addr::SoftVer), req_.ArchiveSlots.load());
+    std::uint32_t progressTotal = plan.total;
+    ArchiveBlocks chosen;
+    if (chooser_) {
+        chosen = chooser_(image, plan);
+        chosen.count = std::clamp(chosen.count, 0, static_cast<int>(chosen.start.size()));
+        for (std::uint32_t& start : chosen.start)
+            start = std::min<std::uint32_t>(start, kArchiveLastBlockStart);
+        progressTotal = static_cast<std::uint32_t>(std::max(chosen.count, 1) * kArchiveBlockSize);
+    }
+    const int blocks = chooser_ ? chosen.count : plan.Blocks();
     Drain();
-    int blocksRead = 0;
-    req_.ArchiveBlocksPlanned = plan.Blocks();
-    for (int k = 1; k <= plan.Blocks(); ++k) {
-        const std::uint32_t s = plan.BlockStart(k);
+    int& blocksRead = blocksRead_;
+    blocksRead = 0;
+    req_.ArchiveBlocksPlanned = blocks;
+    for (int k = 1; k <= blocks; ++k) {
+        const std::uint32_t s = chooser_ ? chosen.start[k - 1] : plan.BlockStart(k);
         bool ok = false;
         for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
             // The rest of a reply cut by a long gap may come after the failed attempt; a retry
@@ -614,7 +626,7 @@ void LinkEngine::ReadArchive() {
         if (ok) {
             if (req_.Destination) {
                 SetProgress(static_cast<unsigned>(static_cast<std::uint64_t>(k) *
-                                                  kArchiveBlockSize * 100 / plan.total));
+                                                  kArchiveBlockSize * 100 / progressTotal));
                 std::memcpy(req_.Destination + kReceiveArchiveOffset + s,
                             req_.RxBuffer.data() + s + kReplyHeaderSize, kArchiveBlockSize);
             }
@@ -628,7 +640,7 @@ void LinkEngine::ReadArchive() {
         // that it is never taken for a whole archive.
         req_.Status = 0;
         req_.Command = command::ReadArchive;
-        req_.ArchiveStopped = blocksRead < plan.Blocks();
+        req_.ArchiveStopped = blocksRead < blocks;
     }
 }
 

@@ -10,6 +10,7 @@
 // pause goes through the injected sleep function and every length comes from LinkTiming.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -79,6 +80,16 @@ struct ArchivePlan {
 ArchivePlan PlanArchive(std::uint8_t numSystems, std::uint32_t archPos, std::uint16_t softVer,
                         std::int64_t archiveSlots);
 
+// Archive blocks chosen by the caller instead of the plan's: ring offsets in request order. Each
+// is the same 32 KiB block request; an offset past the last whole block reads the last one.
+struct ArchiveBlocks {
+    std::array<std::uint32_t, 8> start{};
+    int count = 0;
+};
+// Called once the image is read, with the image's 1955 bytes and the plan made from them.
+using ArchiveBlockChooser =
+    std::function<ArchiveBlocks(const std::uint8_t* image, const ArchivePlan& plan)>;
+
 class LinkEngine {
   public:
     LinkEngine(SerialLine& serial, TcpLine& tcp, LinkImage image,
@@ -93,6 +104,11 @@ class LinkEngine {
 
     // Runs on the user-interface thread while the link waits: the caption becomes ErrorText.
     void SetShowLinkText(std::function<void()> show) { showLinkText_ = std::move(show); }
+
+    // An archive read with a chooser fetches the blocks it chooses (none set: the plan's).
+    void SetArchiveBlockChooser(ArchiveBlockChooser chooser) { chooser_ = std::move(chooser); }
+    // Archive blocks the last archive read received whole.
+    int ArchiveBlocksRead() const { return blocksRead_; }
 
     // One command: progress and retry count cleared, open, "ATE0Q1\r" without a modem, the
     // command, duration, cancel verdict, close.
@@ -150,6 +166,8 @@ class LinkEngine {
     SleepFunction sleep_;
     LocalTimeFunction localTime_;
     std::function<void()> showLinkText_;
+    ArchiveBlockChooser chooser_;
+    int blocksRead_ = 0;
     LinkRequest req_;
     std::array<std::uint8_t, kWorkBufferSize + kRxBufferSlack> work_{};
     // The last bytes received raw while a compressed block is decoded, and whether the modem's

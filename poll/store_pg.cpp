@@ -1,0 +1,495 @@
+#include "poll/store_pg.h"
+
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace vir05::poll {
+
+namespace {
+
+// Schema version 1: the SQLite store's tables, PostgreSQL types, and the leases of the pollers.
+constexpr const char* kSchemaV1 = R"sql(
+CREATE TABLE controller(
+    name TEXT PRIMARY KEY,
+    serial BIGINT,
+    address INTEGER,
+    soft_ver DOUBLE PRECISION,
+    circuits INTEGER,
+    last_ok TEXT,
+    last_error TEXT,
+    arch_serial BIGINT,
+    arch_circuits INTEGER,
+    arch_pos BIGINT,
+    arch_anchor BIGINT,
+    arch_clock TEXT
+);
+CREATE TABLE reading(
+    id BIGSERIAL PRIMARY KEY,
+    controller TEXT NOT NULL,
+    started TEXT NOT NULL,
+    finished TEXT NOT NULL,
+    ok INTEGER NOT NULL,
+    status INTEGER NOT NULL,
+    error TEXT,
+    archive_blocks INTEGER NOT NULL,
+    line_bytes BIGINT NOT NULL,
+    image BYTEA,
+    serial BIGINT,
+    records_new INTEGER,
+    events_new INTEGER
+);
+CREATE INDEX reading_by_controller ON reading(controller, started);
+CREATE TABLE current_value(
+    reading BIGINT NOT NULL REFERENCES reading(id),
+    key TEXT NOT NULL,
+    value TEXT NOT NULL,
+    PRIMARY KEY(reading, key)
+);
+CREATE TABLE archive_record(
+    serial BIGINT NOT NULL,
+    circuit INTEGER NOT NULL,
+    time TEXT NOT NULL,
+    t11 DOUBLE PRECISION, t2 DOUBLE PRECISION, tk DOUBLE PRECISION, tn DOUBLE PRECISION,
+    real DOUBLE PRECISION, base DOUBLE PRECISION,
+    klap INTEGER,
+    errors INTEGER,
+    reading BIGINT REFERENCES reading(id),
+    PRIMARY KEY(serial, circuit, time)
+);
+CREATE TABLE event(
+    serial BIGINT NOT NULL,
+    time TEXT NOT NULL,
+    param INTEGER NOT NULL,
+    circuit INTEGER NOT NULL,
+    name TEXT,
+    new_value INTEGER NOT NULL,
+    old_value INTEGER NOT NULL,
+    reading BIGINT REFERENCES reading(id),
+    UNIQUE(serial, time, param, circuit, new_value, old_value)
+);
+CREATE TABLE lease(
+    slot BIGINT NOT NULL,
+    controller TEXT NOT NULL,
+    holder TEXT,
+    taken TIMESTAMPTZ,
+    expires TIMESTAMPTZ,
+    done BOOLEAN NOT NULL DEFAULT false,
+    reading BIGINT,
+    PRIMARY KEY(slot, controller)
+);
+CREATE TABLE line_lease(
+    line TEXT PRIMARY KEY,
+    holder TEXT NOT NULL,
+    expires TIMESTAMPTZ NOT NULL
+);
+)sql";
+
+// Any fixed number: the key of the advisory lock the schema is created under.
+constexpr long long kSchemaLock = 0x56495230355043LL;
+
+struct ResultDeleter {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+Result Run(PGconn* conn, const char* sql, const std::vector<std::string>& params,
+           const std::vector<bool>& binary = {}) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        values.push_back(params[i].c_str());
+        lengths.push_back(static_cast<int>(params[i].size()));
+        formats.push_back(i < binary.size() && binary[i] ? 1 : 0);
+    }
+    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(),
+                               lengths.data(), formats.data(), 0));
+}
+
+// Parameters that may be NULL: Run takes strings, so NULLs go through this variant.
+Result RunNullable(PGconn* conn, const char* sql, const std::vector<const std::string*>& params) {
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    for (const std::string* p : params) {
+        values.push_back(p ? p->c_str() : nullptr);
+        lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+        formats.push_back(0);
+    }
+    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(),
+                               lengths.data(), formats.data(), 0));
+}
+
+bool Ok(const Result& r) {
+    const ExecStatusType s = PQresultStatus(r.get());
+    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+}
+
+int Affected(const Result& r) {
+    const char* n = PQcmdTuples(r.get());
+    return n && *n ? std::atoi(n) : 0;
+}
+
+std::string Real(const std::optional<double>& v) {
+    if (!v) return "NULL";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", *v);
+    return buf;
+}
+
+// An element of a text array literal, quoted.
+void AppendQuoted(std::string& out, const std::string& text) {
+    out += '"';
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
+// Builds the array literals of a column-wise bulk insert through unnest(): one statement per
+// table and reading, however many rows.
+class Columns {
+  public:
+    explicit Columns(std::size_t n) : cols_(n, "{") {}
+    void Raw(std::size_t i, const std::string& v) { Add(i, v); }
+    void Text(std::size_t i, const std::string& v) {
+        Sep(i);
+        AppendQuoted(cols_[i], v);
+    }
+    std::vector<std::string> Done() {
+        for (auto& c : cols_)
+            c += '}';
+        return std::move(cols_);
+    }
+
+  private:
+    void Sep(std::size_t i) {
+        if (cols_[i].size() > 1) cols_[i] += ',';
+    }
+    void Add(std::size_t i, const std::string& v) {
+        Sep(i);
+        cols_[i] += v;
+    }
+    std::vector<std::string> cols_;
+};
+
+}  // namespace
+
+bool IsPostgresUrl(const std::string& database) {
+    return database.rfind("postgresql://", 0) == 0 || database.rfind("postgres://", 0) == 0;
+}
+
+bool EnsurePgSchema(PGconn* conn, std::string& error) {
+    auto fail = [&](const std::string& what) {
+        error = what + ": " + PQerrorMessage(conn);
+        while (!error.empty() && (error.back() == '\n' || error.back() == ' '))
+            error.pop_back();
+        Result(PQexec(conn, "ROLLBACK"));
+        return false;
+    };
+    if (!Ok(Result(PQexec(conn, "BEGIN")))) return fail("cannot begin");
+    if (!Ok(Run(conn, "SELECT pg_advisory_xact_lock($1)", {std::to_string(kSchemaLock)})))
+        return fail("cannot lock the schema");
+    Result exists(PQexec(conn, "SELECT to_regclass('schema_version') IS NOT NULL"));
+    if (!Ok(exists)) return fail("cannot read the schema");
+    int version = 0;
+    if (std::string(PQgetvalue(exists.get(), 0, 0)) == "t") {
+        Result v(PQexec(conn, "SELECT max(version) FROM schema_version"));
+        if (!Ok(v)) return fail("cannot read the schema version");
+        if (!PQgetisnull(v.get(), 0, 0)) version = std::atoi(PQgetvalue(v.get(), 0, 0));
+    } else {
+        if (!Ok(Result(PQexec(conn, "CREATE TABLE schema_version(version INTEGER NOT NULL)"))))
+            return fail("cannot create the table schema_version");
+        Result other(PQexec(conn, "SELECT to_regclass('reading') IS NOT NULL"));
+        if (!Ok(other)) return fail("cannot read the schema");
+        if (std::string(PQgetvalue(other.get(), 0, 0)) == "t") {
+            error =
+                "the database holds a table reading but no schema version"
+                " (is it another program's database?)";
+            Result(PQexec(conn, "ROLLBACK"));
+            return false;
+        }
+    }
+    if (version > kPgSchemaVersion) {
+        error = "schema version " + std::to_string(version) + " is newer than " +
+                std::to_string(kPgSchemaVersion) + " (a newer poller wrote it)";
+        Result(PQexec(conn, "ROLLBACK"));
+        return false;
+    }
+    // Upgrades run one version after another; version 1 is the first.
+    if (version < 1) {
+        if (!Ok(Result(PQexec(conn, kSchemaV1)))) return fail("cannot create the tables");
+        if (!Ok(Result(PQexec(conn, "INSERT INTO schema_version VALUES (1)"))))
+            return fail("cannot store the schema version");
+    }
+    if (!Ok(Result(PQexec(conn, "COMMIT")))) return fail("cannot commit the schema");
+    return true;
+}
+
+PgStore::PgStore(std::string url) : url_(std::move(url)) {}
+
+PgStore::~PgStore() {
+    if (conn_) PQfinish(conn_);
+}
+
+std::string PgStore::Error(const std::string& what) const {
+    std::string e = what;
+    if (conn_) {
+        std::string m = PQerrorMessage(conn_);
+        while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+            m.pop_back();
+        if (!m.empty()) e += ": " + m;
+    }
+    return e;
+}
+
+bool PgStore::Open(std::string& error) {
+    if (conn_) PQfinish(conn_);
+    conn_ = PQconnectdb(url_.c_str());
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        error = Error(url_ + ": cannot connect");
+        PQfinish(conn_);
+        conn_ = nullptr;
+        return false;
+    }
+    Result(PQexec(conn_, "SET client_min_messages = warning"));
+    if (!EnsurePgSchema(conn_, error)) {
+        error = url_ + ": " + error;
+        PQfinish(conn_);
+        conn_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// A connection the server dropped (a restart) is opened again before the next reading; a
+// transaction that was cut is never repeated, as its outcome is not known.
+bool PgStore::Connected(std::string& error) {
+    if (!conn_) return error = url_ + ": not open", false;
+    if (PQstatus(conn_) == CONNECTION_OK) return true;
+    PQreset(conn_);
+    if (PQstatus(conn_) == CONNECTION_OK) return true;
+    error = Error(url_ + ": connection lost");
+    return false;
+}
+
+bool PgStore::Exec(const char* sql, std::string& error) {
+    Result r(PQexec(conn_, sql));
+    if (Ok(r)) return true;
+    error = Error(url_);
+    return false;
+}
+
+void PgStore::SetFence(std::int64_t slot, std::string holder) {
+    fenced_ = true;
+    slot_ = slot;
+    holder_ = std::move(holder);
+}
+
+bool PgStore::Fence(const std::string& controller, std::int64_t readingId, bool done,
+                    std::string& error) {
+    if (!fenced_) return true;
+    Result r = done ? Run(conn_,
+                          "UPDATE lease SET done = true, reading = $4, expires = NULL"
+                          " WHERE slot = $1 AND controller = $2 AND holder = $3 AND NOT done",
+                          {std::to_string(slot_), controller, holder_, std::to_string(readingId)})
+                    : Run(conn_,
+                          "UPDATE lease SET holder = NULL, expires = NULL"
+                          " WHERE slot = $1 AND controller = $2 AND holder = $3 AND NOT done",
+                          {std::to_string(slot_), controller, holder_});
+    if (!Ok(r)) {
+        error = Error(url_ + ": cannot update the lease");
+        return false;
+    }
+    if (Affected(r) != 1) {
+        error = url_ + ": the lease of " + controller +
+                " was taken over by another poller; this reading is not stored";
+        return false;
+    }
+    return true;
+}
+
+bool PgStore::State(const std::string& controller, std::optional<StoredState>& state,
+                    std::string& error) {
+    state.reset();
+    if (!Connected(error)) return false;
+    Result r = Run(conn_,
+                   "SELECT arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock"
+                   " FROM controller WHERE name = $1 AND arch_pos IS NOT NULL",
+                   {controller});
+    if (!Ok(r)) return error = Error(url_ + ": cannot read a controller's state"), false;
+    if (PQntuples(r.get()) == 0) return true;
+    StoredState s;
+    s.serial = std::atoll(PQgetvalue(r.get(), 0, 0));
+    s.numSystems = std::atoi(PQgetvalue(r.get(), 0, 1));
+    s.archPos = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), 0, 2)));
+    if (!PQgetisnull(r.get(), 0, 3))
+        s.anchorKey = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), 0, 3)));
+    if (!PQgetisnull(r.get(), 0, 4)) s.clock = PQgetvalue(r.get(), 0, 4);
+    state = s;
+    return true;
+}
+
+bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& error) {
+    counts = {};
+    if (!Connected(error)) return false;
+    if (!Exec("BEGIN", error)) return false;
+    auto fail = [&](const std::string& e) {
+        Result(PQexec(conn_, "ROLLBACK"));
+        error = e;
+        return false;
+    };
+    const std::string image(r.image.begin(), r.image.end());
+    const std::string serial = std::to_string(r.serial);
+    Result ins = Run(conn_,
+                     "INSERT INTO reading(controller, started, finished, ok, status, error,"
+                     " archive_blocks, line_bytes, image, serial)"
+                     " VALUES($1,$2,$3,1,$4,NULLIF($5,''),$6,$7,$8,$9) RETURNING id",
+                     {r.controller, r.started, r.finished, std::to_string(r.status), r.error,
+                      std::to_string(r.archiveBlocks), std::to_string(r.lineBytes), image, serial},
+                     {false, false, false, false, false, false, false, true, false});
+    if (!Ok(ins) || PQntuples(ins.get()) != 1)
+        return fail(Error(url_ + ": cannot store a reading"));
+    const std::int64_t id = std::atoll(PQgetvalue(ins.get(), 0, 0));
+    const std::string idText = std::to_string(id);
+
+    if (!r.currentValues.empty()) {
+        Columns c(2);
+        for (const auto& [key, value] : r.currentValues) {
+            c.Text(0, key);
+            c.Text(1, value);
+        }
+        auto cols = c.Done();
+        Result v = Run(conn_,
+                       "INSERT INTO current_value(reading, key, value)"
+                       " SELECT $1, k, v FROM unnest($2::text[], $3::text[]) AS u(k, v)",
+                       {idText, cols[0], cols[1]});
+        if (!Ok(v)) return fail(Error(url_ + ": cannot store the current values"));
+    }
+    if (!r.records.empty()) {
+        Columns c(10);
+        for (const ArchiveRow& a : r.records) {
+            c.Raw(0, std::to_string(a.circuit));
+            c.Text(1, a.time);
+            c.Raw(2, Real(a.t11));
+            c.Raw(3, Real(a.t2));
+            c.Raw(4, Real(a.tk));
+            c.Raw(5, Real(a.tn));
+            c.Raw(6, Real(a.real));
+            c.Raw(7, Real(a.base));
+            c.Raw(8, std::to_string(a.klap));
+            c.Raw(9, std::to_string(a.errors));
+        }
+        auto cols = c.Done();
+        std::vector<std::string> params{serial, idText};
+        params.insert(params.end(), cols.begin(), cols.end());
+        Result a = Run(conn_,
+                       "INSERT INTO archive_record(serial, circuit, time, t11, t2, tk, tn, real,"
+                       " base, klap, errors, reading)"
+                       " SELECT $1, c, t, t11, t2, tk, tn, re, ba, kl, er, $2 FROM unnest("
+                       "$3::int[], $4::text[], $5::float8[], $6::float8[], $7::float8[],"
+                       " $8::float8[], $9::float8[], $10::float8[], $11::int[], $12::int[])"
+                       " AS u(c, t, t11, t2, tk, tn, re, ba, kl, er)"
+                       " ON CONFLICT DO NOTHING",
+                       params);
+        if (!Ok(a)) return fail(Error(url_ + ": cannot store the records"));
+        counts.recordsNew = Affected(a);
+    }
+    if (!r.events.empty()) {
+        Columns c(6);
+        for (const EventRow& e : r.events) {
+            c.Text(0, e.time);
+            c.Raw(1, std::to_string(e.param));
+            c.Raw(2, std::to_string(e.circuit));
+            c.Text(3, e.name);
+            c.Raw(4, std::to_string(e.newValue));
+            c.Raw(5, std::to_string(e.oldValue));
+        }
+        auto cols = c.Done();
+        std::vector<std::string> params{serial, idText};
+        params.insert(params.end(), cols.begin(), cols.end());
+        Result ev = Run(conn_,
+                        "INSERT INTO event(serial, time, param, circuit, name, new_value,"
+                        " old_value, reading)"
+                        " SELECT $1, t, p, c, n, nv, ov, $2 FROM unnest($3::text[], $4::int[],"
+                        " $5::int[], $6::text[], $7::int[], $8::int[]) AS u(t, p, c, n, nv, ov)"
+                        " ON CONFLICT DO NOTHING",
+                        params);
+        if (!Ok(ev)) return fail(Error(url_ + ": cannot store the events"));
+        counts.eventsNew = Affected(ev);
+    }
+    {
+        const bool archive = r.archiveState.has_value();
+        std::string archSerial, archCircuits, archPos, archAnchor, archClock;
+        if (archive) {
+            const StoredState& st = *r.archiveState;
+            archSerial = std::to_string(st.serial);
+            archCircuits = std::to_string(st.numSystems);
+            archPos = std::to_string(st.archPos);
+            if (st.anchorKey) archAnchor = std::to_string(*st.anchorKey);
+            archClock = st.clock;
+        }
+        const std::string address = std::to_string(r.address);
+        char soft[40];
+        std::snprintf(soft, sizeof soft, "%.17g", r.softVer);
+        const std::string softText = soft, circuits = std::to_string(r.circuits);
+        const std::string archFlag = archive ? "true" : "false";
+        Result u = RunNullable(
+            conn_,
+            "INSERT INTO controller(name, serial, address, soft_ver, circuits, last_ok,"
+            " last_error, arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock)"
+            " VALUES($1,$2,$3,$4,$5,$6,NULL,$7,$8,$9,$10,$11)"
+            " ON CONFLICT(name) DO UPDATE SET serial=$2, address=$3, soft_ver=$4,"
+            " circuits=$5, last_ok=$6, last_error=NULL,"
+            " arch_serial=CASE WHEN $12 THEN $7 ELSE controller.arch_serial END,"
+            " arch_circuits=CASE WHEN $12 THEN $8 ELSE controller.arch_circuits END,"
+            " arch_pos=CASE WHEN $12 THEN $9 ELSE controller.arch_pos END,"
+            " arch_anchor=CASE WHEN $12 THEN $10 ELSE controller.arch_anchor END,"
+            " arch_clock=CASE WHEN $12 THEN $11 ELSE controller.arch_clock END",
+            {&r.controller, &serial, &address, &softText, &circuits, &r.finished,
+             archive ? &archSerial : nullptr, archive ? &archCircuits : nullptr,
+             archive ? &archPos : nullptr, archive && !archAnchor.empty() ? &archAnchor : nullptr,
+             archive ? &archClock : nullptr, &archFlag});
+        if (!Ok(u)) return fail(Error(url_ + ": cannot store the controller"));
+    }
+    if (!Ok(Run(conn_, "UPDATE reading SET records_new = $1, events_new = $2 WHERE id = $3",
+                {std::to_string(counts.recordsNew), std::to_string(counts.eventsNew), idText})))
+        return fail(Error(url_ + ": cannot store a reading"));
+    if (!Fence(r.controller, id, true, error)) return fail(error);
+    if (!Exec("COMMIT", error)) return fail(error);
+    counts.readingId = id;
+    return true;
+}
+
+bool PgStore::SaveFailure(const Reading& r, std::string& error) {
+    if (!Connected(error)) return false;
+    if (!Exec("BEGIN", error)) return false;
+    auto fail = [&](const std::string& e) {
+        Result(PQexec(conn_, "ROLLBACK"));
+        error = e;
+        return false;
+    };
+    Result ins = Run(conn_,
+                     "INSERT INTO reading(controller, started, finished, ok, status, error,"
+                     " archive_blocks, line_bytes)"
+                     " VALUES($1,$2,$3,0,$4,NULLIF($5,''),$6,$7) RETURNING id",
+                     {r.controller, r.started, r.finished, std::to_string(r.status), r.error,
+                      std::to_string(r.archiveBlocks), std::to_string(r.lineBytes)});
+    if (!Ok(ins) || PQntuples(ins.get()) != 1)
+        return fail(Error(url_ + ": cannot store a reading"));
+    const std::int64_t id = std::atoll(PQgetvalue(ins.get(), 0, 0));
+    const std::string lastError = r.error.empty() ? "status " + std::to_string(r.status) : r.error;
+    Result u = Run(conn_,
+                   "INSERT INTO controller(name, address, last_error) VALUES($1,$2,$3)"
+                   " ON CONFLICT(name) DO UPDATE SET address=$2, last_error=$3",
+                   {r.controller, std::to_string(r.address), lastError});
+    if (!Ok(u)) return fail(Error(url_ + ": cannot store the controller"));
+    // A cancelled reading (a stop) hands the controller back to the other pollers.
+    if (!Fence(r.controller, id, r.status != -1, error)) return fail(error);
+    if (!Exec("COMMIT", error)) return fail(error);
+    return true;
+}
+
+}  // namespace vir05::poll

@@ -1,0 +1,351 @@
+// Rounds against a simulated fleet on TCP and on an RS485 bus: the database holds exactly what a
+// whole read of every controller gives, later rounds read only what is new, failures are stored
+// as failures with nothing partial, and stops end a round cleanly.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+
+#include "model/datafile.h"
+#include "poll_harness.h"
+
+namespace vir05::poll::test {
+namespace {
+
+using Fixture = FleetFixture;
+
+TEST_F(Fixture, RoundsStoreWholeArchivesThenOnlyWhatIsNewOverTcpAndTheBus) {
+    sim::FleetOptions o;
+    o.tcp = 3;
+    o.bus = 2;
+    o.archiveRecords = 3000;
+    StartFleet(o, "output = \"out\"\n");
+    auto& units = sim_->Units();
+
+    const Round first = RunRound();
+    ASSERT_EQ(first.results.size(), units.size());
+    EXPECT_EQ(first.ExitCode(), 0);
+    std::map<std::string, std::uint64_t> fullBytes;
+    for (auto& u : units) {
+        const ControllerResult* r = Result(first, u.name);
+        ASSERT_TRUE(r && r->ok) << u.name << ": " << (r ? r->error : "no result");
+        EXPECT_EQ(r->serial, u.serial);
+        EXPECT_TRUE(r->wholeArchive);
+        EXPECT_EQ(r->archiveBlocks, 4);
+        const auto expected = ExpectedRecords(u);
+        EXPECT_TRUE(SameRecords(StoredRecords(Db(), u.serial), expected)) << u.name;
+        EXPECT_EQ(r->recordsNew, static_cast<int>(expected.size()));
+        EXPECT_EQ(r->eventsNew, static_cast<int>(ExpectedEvents(u)));
+        fullBytes[u.name] = r->lineBytes;
+    }
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM reading WHERE ok=1 AND length(image)=1955"), "5");
+    EXPECT_EQ(One(Db(), "SELECT count(DISTINCT reading) FROM current_value"), "5");
+
+    // A few new records each: the event log and the blocks from the anchor on, no more.
+    sim_->AppendRecords(3);
+    const Round second = RunRound();
+    EXPECT_EQ(second.ExitCode(), 0);
+    for (auto& u : units) {
+        const ControllerResult* r = Result(second, u.name);
+        ASSERT_TRUE(r && r->ok) << u.name << ": " << (r ? r->error : "no result");
+        EXPECT_FALSE(r->wholeArchive) << u.name;
+        EXPECT_LE(r->archiveBlocks, 2) << u.name;
+        EXPECT_GE(r->archiveBlocks, 1) << u.name;
+        // At most two of the four blocks, and the image read once more.
+        EXPECT_LT(r->lineBytes * 2, fullBytes[u.name] + 2100) << u.name;
+        const int circuits = u.controller->Image()[addr::NumSystems] == 1 ? 1 : 2;
+        EXPECT_EQ(r->recordsNew, 3 * circuits) << u.name;
+        EXPECT_EQ(r->eventsNew, 0) << u.name;
+        // No gap, no duplicate: exactly the records of a whole read.
+        EXPECT_TRUE(SameRecords(StoredRecords(Db(), u.serial), ExpectedRecords(u))) << u.name;
+
+        // The output folder keeps a whole mirror: the new blocks laid over the last data file.
+        const fs::path folder = fs::path(dir_ / "out") / u.name;
+        std::ifstream in(folder / (std::to_string(u.serial) + ".vi5"), std::ios::binary);
+        const std::vector<char> file{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(file.size(), kDataFileSize) << u.name;
+        const auto archive = u.controller->Archive();
+        EXPECT_TRUE(
+            std::equal(archive.begin(), archive.end(),
+                       reinterpret_cast<const std::uint8_t*>(file.data()) + kDataFileFirstBlock))
+            << u.name;
+        std::ifstream text(folder / "def.txt", std::ios::binary);
+        std::string head(12, '\0');
+        text.read(head.data(), 12);
+        EXPECT_EQ(head.substr(0, 10), "[0]\r\nDate=") << u.name;
+        std::ifstream trace(folder / "test.txt", std::ios::binary);
+        std::string start(5, '\0');
+        trace.read(start.data(), 5);
+        EXPECT_EQ(start, "start") << u.name;
+    }
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM event"),
+              std::to_string(ExpectedEvents(units[0]) + ExpectedEvents(units[1]) +
+                             ExpectedEvents(units[2]) + ExpectedEvents(units[3]) +
+                             ExpectedEvents(units[4])));
+}
+
+TEST_F(Fixture, ARingThatWentRoundSinceTheLastReadIsReadWhole) {
+    sim::FleetOptions o;
+    o.tcp = 2;  // one with two circuits (3584 slots), one with one (7168)
+    StartFleet(o);
+    ASSERT_EQ(RunRound().ExitCode(), 0);
+    // More records than the two-circuit ring holds: its anchor slot is overwritten. The
+    // one-circuit ring takes them within its length, but they span more than three blocks.
+    sim_->AppendRecords(4000);
+    const Round round = RunRound();
+    ASSERT_EQ(round.ExitCode(), 0);
+    for (auto& u : sim_->Units()) {
+        const ControllerResult* r = Result(round, u.name);
+        ASSERT_TRUE(r && r->ok);
+        const auto expected = ExpectedRecords(u);
+        const auto stored = StoredRecords(Db(), u.serial);
+        // The database keeps what the controller has since overwritten, too.
+        EXPECT_TRUE(std::includes(stored.begin(), stored.end(), expected.begin(), expected.end()))
+            << u.name;
+        if (u.controller->Image()[addr::NumSystems] == 1) {
+            // 4000 of 7168 slots: the anchor is still there, only the new blocks are read.
+            EXPECT_FALSE(r->wholeArchive) << u.name;
+            EXPECT_EQ(r->recordsNew, 4000) << u.name;
+            continue;
+        }
+        // The blocks chosen first found the anchor slot overwritten; then the whole archive.
+        EXPECT_TRUE(r->wholeArchive) << u.name;
+        EXPECT_GT(r->archiveBlocks, 4) << u.name;
+        EXPECT_EQ(r->recordsNew, static_cast<int>(2 * ArchiveSlotCount(2))) << u.name;
+    }
+}
+
+TEST_F(Fixture, ArchiveModesAllAndNone) {
+    sim::FleetOptions o;
+    o.tcp = 1;
+    o.archiveRecords = 50;
+    StartFleet(o);
+    ASSERT_EQ(RunRound().ExitCode(), 0);
+    const Round all = RunRound(ArchiveMode::All);
+    ASSERT_EQ(all.ExitCode(), 0);
+    EXPECT_EQ(all.results[0].archiveBlocks, 4);
+    EXPECT_EQ(all.results[0].recordsNew, 0);
+    const Round none = RunRound(ArchiveMode::None);
+    ASSERT_EQ(none.ExitCode(), 0);
+    EXPECT_EQ(none.results[0].archiveBlocks, 0);
+    EXPECT_LT(none.results[0].lineBytes, 2100u);  // the image read and "ATE0Q1\r"
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM reading WHERE ok=1"), "3");
+    // The image-only reading leaves the incremental state of the archive reads as it was.
+    sim_->AppendRecords(1);
+    const Round next = RunRound();
+    EXPECT_FALSE(next.results[0].wholeArchive);
+    EXPECT_EQ(next.results[0].recordsNew, 2);
+}
+
+// Lines that fall silent after a number of received bytes, and may tell the poller to stop
+// there: a controller that stops answering in the middle of its archive.
+struct Cut {
+    std::uint64_t after = 0;
+    std::function<void()> onCut;
+    std::atomic<bool> cut{false};
+};
+
+class CuttingTcp : public TcpLine {
+  public:
+    CuttingTcp(std::unique_ptr<TcpLine> line, Cut& cut) : line_(std::move(line)), cut_(cut) {}
+    TcpConnectError Connect(const std::string& h, std::uint16_t p) override {
+        return line_->Connect(h, p);
+    }
+    bool IsOpen() const override { return line_->IsOpen(); }
+    int Send(const std::uint8_t* d, std::size_t n) override { return line_->Send(d, n); }
+    std::optional<std::size_t> BytesWaiting() override {
+        if (cut_.cut) return std::size_t{0};
+        return line_->BytesWaiting();
+    }
+    int Receive(std::uint8_t* b, std::size_t n) override {
+        const int got = line_->Receive(b, std::min<std::size_t>(n, cut_.after - received_));
+        if (got > 0) received_ += static_cast<std::uint64_t>(got);
+        if (received_ >= cut_.after && !cut_.cut.exchange(true) && cut_.onCut) cut_.onCut();
+        return got;
+    }
+    void Close() override { line_->Close(); }
+
+  private:
+    std::unique_ptr<TcpLine> line_;
+    Cut& cut_;
+    std::uint64_t received_ = 0;
+};
+
+TEST_F(Fixture, FailuresAreStoredWithTheirStatusAndTextAndNothingElse) {
+    sim::FleetOptions o;
+    o.tcp = 4;
+    o.archiveRecords = 200;
+    StartFleet(o, "tcp_parallel = 4\n");
+    auto& units = sim_->Units();
+    sim::FaultRule silence;
+    silence.kind = sim::FaultKind::Silence;
+    units[1].faults->Set(silence);
+    sim::FaultRule checksum;
+    checksum.kind = sim::FaultKind::BadChecksum;
+    units[2].faults->Set(checksum);
+    sim::FaultRule refuse;
+    refuse.kind = sim::FaultKind::Refuse;
+    units[3].faults->Set(refuse);
+
+    int stored = 0;
+    PollHooks hooks;
+    hooks.afterStored = [&](const FleetController&, const Reading& r, const SaveCounts&) {
+        stored += r.ok ? 1 : 0;
+    };
+    const Round round = RunRound(ArchiveMode::New, hooks);
+    EXPECT_EQ(round.ExitCode(), 1);
+    ASSERT_EQ(round.results.size(), 4u);
+    EXPECT_TRUE(Result(round, units[0].name)->ok);
+    struct Expect {
+        int unit, status;
+        const char* text;
+    };
+    for (const Expect& e :
+         {Expect{1, 1, "Не пришло ни одного байта"}, Expect{2, 2, "Не сошлась контрольная сумма"},
+          Expect{3, -2, "Невозможно установить соединение"}}) {
+        const auto& u = units[static_cast<std::size_t>(e.unit)];
+        const ControllerResult* r = Result(round, u.name);
+        ASSERT_TRUE(r);
+        EXPECT_FALSE(r->ok);
+        EXPECT_EQ(r->status, e.status) << u.name;
+        EXPECT_EQ(r->error, e.text) << u.name;
+        EXPECT_EQ(One(Db(),
+                      "SELECT ok || '|' || status || '|' || error || '|' ||"
+                      " ifnull(image, 'NULL') FROM reading WHERE controller='" +
+                          u.name + "'"),
+                  "0|" + std::to_string(e.status) + "|" + e.text + "|NULL");
+        EXPECT_EQ(One(Db(), "SELECT last_error FROM controller WHERE name='" + u.name + "'"),
+                  e.text);
+        EXPECT_TRUE(StoredRecords(Db(), u.serial).empty()) << u.name;
+    }
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM current_value"),
+              One(Db(),
+                  "SELECT count(*) FROM current_value WHERE reading=(SELECT id FROM"
+                  " reading WHERE ok=1)"));
+}
+
+TEST_F(Fixture, AControllerFallingSilentInItsArchiveLeavesNoPartialReading) {
+    sim::FleetOptions o;
+    o.tcp = 1;
+    o.archiveRecords = 3000;
+    StartFleet(o);
+    auto cut = std::make_shared<Cut>();
+    cut->after = 1962 + 40000;  // inside the second archive block
+    lineFactory_ = [cut] {
+        WorkerLines lines;
+        lines.serial = std::make_unique<QtSerialLine>("", TestTiming());
+        lines.tcp = std::make_unique<CuttingTcp>(std::make_unique<QtTcpLine>(TestTiming()), *cut);
+        return lines;
+    };
+    const Round round = RunRound();
+    EXPECT_EQ(round.ExitCode(), 1);
+    ASSERT_EQ(round.results.size(), 1u);
+    EXPECT_FALSE(round.results[0].ok);
+    EXPECT_EQ(round.results[0].status, 1);
+    // Blocks came whole before the line fell silent; none of them is stored.
+    EXPECT_GE(round.results[0].archiveBlocks, 1);
+    EXPECT_LT(round.results[0].archiveBlocks, 4);
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM archive_record"), "0");
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM event"), "0");
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM current_value"), "0");
+    EXPECT_EQ(One(Db(), "SELECT ok || '|' || status FROM reading"), "0|1");
+    std::optional<StoredState> state;
+    std::string error;
+    ASSERT_TRUE(store_->State(sim_->Units()[0].name, state, error));
+    EXPECT_FALSE(state);
+}
+
+TEST_F(Fixture, StopsEndTheRoundCleanly) {
+    sim::FleetOptions o;
+    o.tcp = 3;
+    o.archiveRecords = 3000;
+    // One worker: the controllers are read one after another, in fleet order.
+    StartFleet(o, "tcp_parallel = 1\n");
+    auto& units = sim_->Units();
+    PollOptions options;
+    options.timing = TestTiming();
+
+    {
+        SCOPED_TRACE("stop after the reading in progress");
+        PollHooks hooks;
+        Poller* running = nullptr;
+        hooks.beforeController = [&running](const FleetController&) {
+            running->StopAfterCurrent();  // the reading that is being taken still runs
+            return true;
+        };
+        Poller p(*fleet_, *store_, options, lineFactory_, hooks);
+        running = &p;
+        const Round round = p.RunRound();
+        EXPECT_TRUE(round.stopped);
+        EXPECT_EQ(round.ExitCode(), 1);
+        ASSERT_EQ(round.results.size(), 1u) << "the controllers after the first are not taken";
+        EXPECT_EQ(round.results[0].name, units[0].name);
+        EXPECT_TRUE(round.results[0].ok) << round.results[0].error;
+        EXPECT_TRUE(SameRecords(StoredRecords(Db(), units[0].serial), ExpectedRecords(units[0])));
+        EXPECT_TRUE(StoredRecords(Db(), units[1].serial).empty());
+    }
+    {
+        SCOPED_TRACE("cancel in the middle of an archive block");
+        auto cut = std::make_shared<Cut>();
+        cut->after = 1962 + 20000;
+        Poller* running = nullptr;
+        cut->onCut = [&running] { running->Cancel(); };
+        auto lines = [cut] {
+            WorkerLines l;
+            l.serial = std::make_unique<QtSerialLine>("", TestTiming());
+            l.tcp = std::make_unique<CuttingTcp>(std::make_unique<QtTcpLine>(TestTiming()), *cut);
+            return l;
+        };
+        Poller p(*fleet_, *store_, options, lines);
+        running = &p;
+        const Round round = p.RunRound();
+        EXPECT_TRUE(round.stopped);
+        EXPECT_EQ(round.ExitCode(), 1);
+        ASSERT_EQ(round.results.size(), 1u);
+        EXPECT_EQ(round.results[0].name, units[0].name);
+        EXPECT_FALSE(round.results[0].ok);
+        EXPECT_EQ(round.results[0].status, -1);
+        EXPECT_EQ(round.results[0].error, "Отменено пользователем");
+        EXPECT_EQ(One(Db(), "SELECT ok || '|' || status FROM reading ORDER BY id DESC LIMIT 1"),
+                  "0|-1");
+        EXPECT_EQ(One(Db(), "SELECT count(*) FROM reading WHERE ok=1"), "1");
+        EXPECT_TRUE(StoredRecords(Db(), units[1].serial).empty());
+    }
+}
+
+TEST_F(Fixture, HooksDeclineAndSeeEveryStoredReading) {
+    sim::FleetOptions o;
+    o.tcp = 2;
+    o.bus = 1;
+    o.archiveRecords = 20;
+    StartFleet(o);
+    const auto& units = sim_->Units();
+    std::vector<std::string> seen;
+    std::mutex m;
+    PollHooks hooks;
+    hooks.beforeController = [&](const FleetController& c) { return c.name != units[1].name; };
+    hooks.afterStored = [&](const FleetController& c, const Reading& r, const SaveCounts& n) {
+        std::lock_guard lock(m);
+        seen.push_back(c.name + " " + std::to_string(r.ok) + " " + std::to_string(n.recordsNew));
+    };
+    const Round round = RunRound(ArchiveMode::New, hooks);
+    EXPECT_EQ(round.ExitCode(), 0) << "a declined controller is not a failure";
+    EXPECT_TRUE(Result(round, units[1].name)->skipped);
+    std::sort(seen.begin(), seen.end());
+    std::vector<std::string> expected = {
+        units[0].name + " 1 " + std::to_string(ExpectedRecords(sim_->Units()[0]).size()),
+        units[2].name + " 1 " + std::to_string(ExpectedRecords(sim_->Units()[2]).size())};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM reading WHERE controller='" + units[1].name + "'"),
+              "0");
+    // --only takes the named controllers alone.
+    const Round only = RunRound(ArchiveMode::None, {}, {units[2].name});
+    ASSERT_EQ(only.results.size(), 1u);
+    EXPECT_EQ(only.results[0].name, units[2].name);
+}
+
+}  // namespace
+}  // namespace vir05::poll::test
