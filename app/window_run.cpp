@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QUrl>
 #include <cstring>
+#include <filesystem>
 
 #include "core/command_cycle.h"
 #include "core/completion.h"
@@ -26,6 +27,7 @@
 #include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
+#include "model/locations.h"
 #include "model/settings.h"
 #include "ui/connect/comport.h"
 #include "ui/graph/graph.h"
@@ -96,9 +98,9 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
       log_(log),
       decimalSeparator_(std::move(decimalSeparator)) {
     window_ = std::make_unique<TFormCfg>();
-    const std::string settings =
-        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString();
-    link_ = std::make_unique<TRWClass>(areas_, timing, "test.txt", settings);
+    locations_ = ProgramLocations(QCoreApplication::applicationDirPath().toStdString() + "/");
+    link_ = std::make_unique<TRWClass>(areas_, timing, "test.txt",
+                                       SettingsPath(locations_.settingsDir));
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
@@ -174,14 +176,21 @@ WindowSession::~WindowSession() {
 void WindowSession::FormShow() {
     if (shown_) return;
     shown_ = true;
-    areas_.ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
-    connect_->SetProgramDir(areas_.ProgramDir);
+    // A copy in a folder of its own keeps everything beside the program; an installed one
+    // keeps its settings and the files it writes by itself in the user's directories.
+    if (locations_.installed) {
+        std::error_code ignored;  // a directory that cannot be made fails like a bad disk
+        std::filesystem::create_directories(locations_.settingsDir, ignored);
+        std::filesystem::create_directories(locations_.dataDir, ignored);
+    }
+    areas_.ProgramDir = locations_.dataDir;
+    connect_->SetProgramDir(locations_.settingsDir);
     connect_->ButtonCancelClick(nullptr);
     if (commandLineConnect_ != 0) connect_->ModulSet(nullptr);
     // The pages follow the PIN code also when the command line gave the connection.
     connect_->ShowFullClick(nullptr);
     window_->PageControl()->setCurrentIndex(0);
-    const WorkSettings s = LoadWorkSettings(areas_.ProgramDir);
+    const WorkSettings s = LoadWorkSettings(locations_.settingsDir, locations_.dataDir);
     workDir_ = s.workDir;
     nextSerial_ = s.nextSerial;
     ControlState serial;
@@ -248,7 +257,7 @@ void WindowSession::WireServiceAndExport() {
         exporter_->SetDirectory(Q(workDir_));
         exporter_->Excel1Click(hourly);
     });
-    connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(areas_.ProgramDir)); });
+    connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(locations_.helpDir)); });
     connect(w, &TFormCfg::AboutMnuClick, this, [this] { AboutMnuClick(window_.get()); });
 }
 
@@ -428,7 +437,7 @@ void WindowSession::OpenDataFile(const std::string& given) {
 
 void WindowSession::StoreWorkDir(const std::string& chosenFile) {
     workDir_ = DirectoryOf(chosenFile);
-    StoreSetting(areas_.ProgramDir, "WorkDir", workDir_);
+    StoreSetting(locations_.settingsDir, "WorkDir", workDir_);
 }
 
 void WindowSession::OpenClick() {
@@ -487,7 +496,7 @@ void WindowSession::Timer1Timer() {
     if (o.emulatorStep) emulation_->Complete(areas_.ReceiveArea.data());
     if (o.advanceSerial) {
         nextSerial_ = std::to_string(static_cast<long long>(ParseIntOr(nextSerial_, 0)) + 1);
-        StoreSetting(areas_.ProgramDir, "NextSerial", nextSerial_);
+        StoreSetting(locations_.settingsDir, "NextSerial", nextSerial_);
     }
     if (o.followUp != 0) {
         const int next = o.followUp;

@@ -11,6 +11,7 @@
 #include "core/cli_run.h"
 #include "core/present/present.h"
 #include "link/rwclass.h"
+#include "model/locations.h"
 #include "ui/connect/connect.h"
 #include "ui/main/vir_cfg.h"
 
@@ -39,6 +40,7 @@ class WindowSession : public QObject {
     TFormConnect& Connection() { return *connect_; }
     TRWClass& Link() { return *link_; }
     const std::string& WorkDir() const { return workDir_; }
+    const FileLocations& Locations() const { return locations_; }
     EmulationPage& Emulation() { return *emulation_; }
 
     // The handlers of the window, callable with or without a user's click.
@@ -95,6 +97,7 @@ class WindowSession : public QObject {
     bool cycleMode_ = false;
     bool shown_ = false;
     int commandLineConnect_ = 0;
+    FileLocations locations_;  // settings, data and help: beside the program or the user's
     std::string workDir_;
     std::string nextSerial_ = "500002";
 };

@@ -11,6 +11,9 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVIR05_WERROR=O
 cmake --build build/release -j"$jobs"
 # The fault soak runs once, in the sanitizer pass below.
 ctest --test-dir build/release --output-on-failure -E '^soak_tests$'
+# The Debian package of this Release build, checked, installed, tried as installed and purged.
+bash scripts/package.sh
+bash scripts/install-test.sh
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVIR05_SANITIZE=ON -DVIR05_WERROR=ON \
   -DVIR05_BUILD_UI=OFF -DVIR05_BUILD_BENCH=OFF
