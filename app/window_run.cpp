@@ -156,6 +156,12 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     WireKorrMirror();
     WireServiceAndExport();
     WireEmulation();
+    // An installed program writes to the user's data directory from the start, so also the
+    // text output of a file named on the command line goes there.
+    if (locations_.installed) {
+        UseUserDirectories();
+        areas_.ProgramDir = locations_.dataDir;
+    }
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
@@ -178,11 +184,7 @@ void WindowSession::FormShow() {
     shown_ = true;
     // A copy in a folder of its own keeps everything beside the program; an installed one
     // keeps its settings and the files it writes by itself in the user's directories.
-    if (locations_.installed) {
-        std::error_code ignored;  // a directory that cannot be made fails like a bad disk
-        std::filesystem::create_directories(locations_.settingsDir, ignored);
-        std::filesystem::create_directories(locations_.dataDir, ignored);
-    }
+    UseUserDirectories();
     areas_.ProgramDir = locations_.dataDir;
     connect_->SetProgramDir(locations_.settingsDir);
     connect_->ButtonCancelClick(nullptr);
@@ -196,6 +198,13 @@ void WindowSession::FormShow() {
     ControlState serial;
     serial["NextSerial"].text = nextSerial_;
     ApplyControlState(window_->Pages(), serial);
+}
+
+void WindowSession::UseUserDirectories() {
+    if (!locations_.installed) return;
+    std::error_code ignored;  // a directory that cannot be made fails later like a full disk
+    std::filesystem::create_directories(locations_.settingsDir, ignored);
+    std::filesystem::create_directories(locations_.dataDir, ignored);
 }
 
 void WindowSession::ChSys() {

@@ -69,6 +69,8 @@ class WindowSession : public QObject {
     void RestorePanels();
     std::string PortCaption() const;
     void StoreWorkDir(const std::string& chosenFile);
+    // Makes the user's settings and data directories of an installed program.
+    void UseUserDirectories();
     // Collects the controls into `target`'s image, the untouched fields left as they were.
     bool CollectInto(MemoryAreas& target) const;
     void WireKorrMirror();

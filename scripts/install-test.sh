@@ -43,13 +43,13 @@ if [ "${1:-}" = --window ]; then
   wait_until 30 test -s "$HOME/.local/share/vir05/def.txt" ||
     { kill "$pid"; fail "the window's text output is not in ~/.local/share/vir05/"; }
   # The menu "Подключение" (third in the menu bar), then "ОК" in the dialog.
-  win=$(xdotool search --name "^$reading\$" | head -1)
+  win=$(xdotool search --name "^$reading\$" | sed -n 1p)
   xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
   xdotool key --window "$win" alt
   xdotool key Right Right Return
   wait_until 60 xdotool search --name '^Настройки подключения$' ||
     { kill "$pid"; fail "the connection dialog did not open"; }
-  dialog=$(xdotool search --name '^Настройки подключения$' | head -1)
+  dialog=$(xdotool search --name '^Настройки подключения$' | sed -n 1p)
   xdotool windowactivate --sync "$dialog" 2>/dev/null || xdotool windowfocus --sync "$dialog"
   [ -n "$shots" ] && import -window root "$shots/installed-connect-${VIR05_SCREEN:-1366x768}.png"
   xdotool key Return
@@ -64,7 +64,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "install test: SKIPPED: dpkg -i needs root (CI runs as root)"
   exit 0
 fi
-if dpkg-query -W -f='${Status}' vir05 2>/dev/null | grep -q 'ok installed'; then
+if [[ "$(dpkg-query -W -f='${Status}' vir05 2>/dev/null || true)" == *"ok installed"* ]]; then
   echo "install test: SKIPPED: a vir05 package is installed on this machine already;" \
     "the test installs and purges only its own"
   exit 0
@@ -105,29 +105,34 @@ echo "install test: vir05win -z wrote def.txt"
 [ "$(as_user gio info -a standard::content-type "$work/run/500003.vi5" |
   sed -n 's/^ *standard::content-type: //p')" = application/x-vir05-data ] ||
   fail "a .vi5 file is not of type application/x-vir05-data"
-as_user gio mime application/x-vir05-data | grep -q 'vir05win.desktop' ||
-  fail "no program is registered for application/x-vir05-data"
+handlers=$(as_user gio mime application/x-vir05-data)
+grep -q 'vir05win.desktop' <<<"$handlers" || fail "no program is registered for application/x-vir05-data"
 echo "install test: .vi5 files are application/x-vir05-data, opened by vir05win.desktop"
 
 # The window, opened through the desktop entry; its settings saved in ~/.config/vir05/.
+self=$PWD/scripts/install-test.sh
 (cd "$home" && as_user xvfb-run -a -s "-screen 0 ${VIR05_SCREEN:-1366x768}x24" \
-  bash "$PWD/scripts/install-test.sh" --window "$work/run/500003.vi5" "${VIR05_SHOT_DIR:-}") ||
+  bash "$self" --window "$work/run/500003.vi5" "${VIR05_SHOT_DIR:-}") ||
   fail "the window opened from the desktop entry"
 [ ! -e /usr/bin/vir05.ini ] || fail "settings were written into /usr/bin"
 [ -s "$home/.local/share/vir05/def.txt" ] || fail "no text output in the data directory"
 echo "install test: the desktop entry opened the reading; settings in ~/.config/vir05/vir05.ini"
 
 # Manual pages and completion.
+# (Output is read whole before it is searched: a reader that stops early would fail the pipe.)
 for page in vir05win vir05sim; do
-  man -P cat "$page" 2>/dev/null | grep -q "$page" || fail "man $page"
+  text=$(man -P cat "$page" 2>/dev/null) || fail "man $page"
+  grep -q "^NAME" <<<"$text" || fail "man $page shows no page"
 done
-LANG=ru_RU.UTF-8 man -L ru -P cat vir05win 2>/dev/null | grep -q 'ФАЙЛЫ' || fail "man -L ru vir05win"
+text=$(LANG=ru_RU.UTF-8 man -L ru -P cat vir05win 2>/dev/null) || fail "man -L ru vir05win"
+grep -q 'ФАЙЛЫ' <<<"$text" || fail "man -L ru vir05win is not the Russian page"
 reply=$(bash -c 'source /usr/share/bash-completion/completions/vir05win
   COMP_WORDS=(vir05win -s); COMP_CWORD=1; _vir05win; echo "${COMPREPLY[*]}"')
 [ "$reply" = "-st -si -sp -show" ] || fail "completion of vir05win -s gave '$reply'"
 if [ -x /usr/bin/vir05poll ]; then
   as_user vir05poll --help >/dev/null || fail "vir05poll --help"
-  man -P cat vir05poll 2>/dev/null | grep -q vir05poll || fail "man vir05poll"
+  text=$(man -P cat vir05poll 2>/dev/null) || fail "man vir05poll"
+  grep -q '^NAME' <<<"$text" || fail "man vir05poll shows no page"
   for unit in vir05poll.service vir05poll.timer; do
     [ -f /lib/systemd/system/$unit ] || fail "$unit not installed"
   done
