@@ -135,6 +135,8 @@ if [ -x /usr/bin/vir05poll ]; then
   grep -q '^NAME' <<<"$text" || fail "man vir05poll shows no page"
   for unit in vir05poll.service vir05poll.timer; do
     [ -f /lib/systemd/system/$unit ] || fail "$unit not installed"
+    # Shipped disabled: nothing links it into a target.
+    [ -z "$(find /etc/systemd/system -name "$unit" 2>/dev/null)" ] || fail "$unit is enabled"
   done
   echo "install test: vir05poll --help, man vir05poll, its units"
 else
