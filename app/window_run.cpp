@@ -99,8 +99,11 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
       decimalSeparator_(std::move(decimalSeparator)) {
     window_ = std::make_unique<TFormCfg>();
     locations_ = ProgramLocations(QCoreApplication::applicationDirPath().toStdString() + "/");
-    link_ = std::make_unique<TRWClass>(areas_, timing, "test.txt",
-                                       SettingsPath(locations_.settingsDir));
+    // An installed program keeps the link's trace with its other files, not wherever the
+    // desktop started it.
+    UseUserDirectories();
+    const std::string trace = locations_.installed ? locations_.dataDir + "test.txt" : "test.txt";
+    link_ = std::make_unique<TRWClass>(areas_, timing, trace, SettingsPath(locations_.settingsDir));
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
@@ -158,10 +161,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     WireEmulation();
     // An installed program writes to the user's data directory from the start, so also the
     // text output of a file named on the command line goes there.
-    if (locations_.installed) {
-        UseUserDirectories();
-        areas_.ProgramDir = locations_.dataDir;
-    }
+    if (locations_.installed) areas_.ProgramDir = locations_.dataDir;
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.

@@ -116,6 +116,8 @@ self=$PWD/scripts/install-test.sh
   fail "the window opened from the desktop entry"
 [ ! -e /usr/bin/vir05.ini ] || fail "settings were written into /usr/bin"
 [ -s "$home/.local/share/vir05/def.txt" ] || fail "no text output in the data directory"
+[ -e "$home/.local/share/vir05/test.txt" ] && [ ! -e "$home/test.txt" ] ||
+  fail "the window's link trace is not in the data directory"
 echo "install test: the desktop entry opened the reading; settings in ~/.config/vir05/vir05.ini"
 
 # Manual pages and completion.
