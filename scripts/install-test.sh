@@ -34,7 +34,7 @@ if [ "${1:-}" = --window ]; then
   "${argv[@]}" >"$HOME/window.out" 2>&1 &
   pid=$!
   # The window's caption is the name of the file it opened.
-  wait_until 90 xdotool search --name "^$reading\$" ||
+  wait_until 90 xdotool search --onlyvisible --name "^$reading\$" ||
     { kill "$pid" 2>/dev/null; cat "$HOME/window.out"; fail "no window showing $reading"; }
   if [ -n "$shots" ]; then
     mkdir -p "$shots"
@@ -42,15 +42,20 @@ if [ "${1:-}" = --window ]; then
   fi
   wait_until 30 test -s "$HOME/.local/share/vir05/def.txt" ||
     { kill "$pid"; fail "the window's text output is not in ~/.local/share/vir05/"; }
-  # The menu "Подключение" (third in the menu bar), then "ОК" in the dialog.
-  win=$(xdotool search --name "^$reading\$" | sed -n 1p)
-  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
-  xdotool key --window "$win" alt
-  xdotool key Right Right Return
-  wait_until 60 xdotool search --name '^Настройки подключения$' ||
-    { kill "$pid"; fail "the connection dialog did not open"; }
-  dialog=$(xdotool search --name '^Настройки подключения$' | sed -n 1p)
-  xdotool windowactivate --sync "$dialog" 2>/dev/null || xdotool windowfocus --sync "$dialog"
+  # The menu "Подключение" (third in the menu bar), then "ОК" in the dialog. Escape first
+  # closes whatever an earlier try may have opened.
+  win=$(xdotool search --onlyvisible --name "^$reading\$" | sed -n 1p)
+  dialog_name='^Настройки подключения$'
+  for try in 1 2 3; do
+    xdotool windowfocus --sync "$win" || true
+    xdotool key Escape
+    xdotool key alt
+    xdotool key Right Right Return
+    if wait_until 20 xdotool search --onlyvisible --name "$dialog_name"; then break; fi
+    [ $try -lt 3 ] || { kill "$pid"; fail "the connection dialog did not open"; }
+  done
+  dialog=$(xdotool search --onlyvisible --name "$dialog_name" | sed -n 1p)
+  xdotool windowfocus --sync "$dialog" || true
   [ -n "$shots" ] && import -window root "$shots/installed-connect-${VIR05_SCREEN:-1366x768}.png"
   xdotool key Return
   wait_until 30 grep -q '^Interface=' "$HOME/.config/vir05/vir05.ini" ||
