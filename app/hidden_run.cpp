@@ -13,6 +13,7 @@
 #include "core/text_output.h"
 #include "link/rwclass.h"
 #include "model/datafile.h"
+#include "model/locations.h"
 #include "model/settings.h"
 
 namespace vir05 {
@@ -39,10 +40,11 @@ void LogFailure(RunLog& log, const std::string& reason) {
 int RunHiddenCommand(int argc, char** argv, CommandLine& cl, const StartupOutcome& outcome,
                      MemoryAreas& areas, RunLog& log) {
     QCoreApplication app(argc, argv);
-    // The settings file beside the program maps "COMn" to devices; the run itself keeps no
-    // settings and writes its files to the working directory.
-    const std::string settingsPath =
-        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString();
+    // The settings file (beside the program, or the user's for an installed program) maps
+    // "COMn" to devices; the run itself keeps no settings and writes its files to the working
+    // directory.
+    const std::string settingsPath = SettingsPath(
+        ProgramLocations(QCoreApplication::applicationDirPath().toStdString() + "/").settingsDir);
     TRWClass link(areas, LinkTiming::Default(), "test.txt", settingsPath);
     std::string caption;
     link.SetShowLinkText([&caption](const std::string& text) { caption = text; });

@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QUrl>
 #include <cstring>
+#include <filesystem>
 
 #include "core/command_cycle.h"
 #include "core/completion.h"
@@ -26,6 +27,7 @@
 #include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
+#include "model/locations.h"
 #include "model/settings.h"
 #include "ui/connect/comport.h"
 #include "ui/graph/graph.h"
@@ -97,9 +99,12 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
       log_(log),
       decimalSeparator_(std::move(decimalSeparator)) {
     window_ = std::make_unique<TFormCfg>();
-    const std::string settings =
-        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString();
-    link_ = std::make_unique<TRWClass>(areas_, timing, "test.txt", settings);
+    locations_ = ProgramLocations(QCoreApplication::applicationDirPath().toStdString() + "/");
+    // An installed program keeps the link's trace with its other files, not wherever the
+    // desktop started it.
+    UseUserDirectories();
+    const std::string trace = locations_.installed ? locations_.dataDir + "test.txt" : "test.txt";
+    link_ = std::make_unique<TRWClass>(areas_, timing, trace, SettingsPath(locations_.settingsDir));
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
@@ -158,6 +163,9 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     WireKorrMirror();
     WireServiceAndExport();
     WireEmulation();
+    // An installed program writes to the user's data directory from the start, so also the
+    // text output of a file named on the command line goes there.
+    if (locations_.installed) areas_.ProgramDir = locations_.dataDir;
     if (!startup.caption.empty()) window_->SetCaption(Q(startup.caption));
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
@@ -184,19 +192,29 @@ WindowSession::~WindowSession() {
 void WindowSession::FormShow() {
     if (shown_) return;
     shown_ = true;
-    areas_.ProgramDir = QCoreApplication::applicationDirPath().toStdString() + "/";
-    connect_->SetProgramDir(areas_.ProgramDir);
+    // A copy in a folder of its own keeps everything beside the program; an installed one
+    // keeps its settings and the files it writes by itself in the user's directories.
+    UseUserDirectories();
+    areas_.ProgramDir = locations_.dataDir;
+    connect_->SetProgramDir(locations_.settingsDir);
     connect_->ButtonCancelClick(nullptr);
     if (commandLineConnect_ != 0) connect_->ModulSet(nullptr);
     // The pages follow the PIN code also when the command line gave the connection.
     connect_->ShowFullClick(nullptr);
     window_->PageControl()->setCurrentIndex(0);
-    const WorkSettings s = LoadWorkSettings(areas_.ProgramDir);
+    const WorkSettings s = LoadWorkSettings(locations_.settingsDir, locations_.dataDir);
     workDir_ = s.workDir;
     nextSerial_ = s.nextSerial;
     ControlState serial;
     serial["NextSerial"].text = nextSerial_;
     ApplyControlState(window_->Pages(), serial);
+}
+
+void WindowSession::UseUserDirectories() {
+    if (!locations_.installed) return;
+    std::error_code ignored;  // a directory that cannot be made fails later like a full disk
+    std::filesystem::create_directories(locations_.settingsDir, ignored);
+    std::filesystem::create_directories(locations_.dataDir, ignored);
 }
 
 void WindowSession::ChSys(bool writeTextOutput) {
@@ -262,7 +280,7 @@ void WindowSession::WireServiceAndExport() {
         exporter_->SetDirectory(Q(workDir_));
         exporter_->Excel1Click(hourly);
     });
-    connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(areas_.ProgramDir)); });
+    connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(locations_.helpDir)); });
     connect(w, &TFormCfg::AboutMnuClick, this, [this] { AboutMnuClick(window_.get()); });
 }
 
@@ -493,7 +511,7 @@ void WindowSession::OpenDataFile(const std::string& given) {
 
 void WindowSession::StoreWorkDir(const std::string& chosenFile) {
     workDir_ = DirectoryOf(chosenFile);
-    StoreSetting(areas_.ProgramDir, "WorkDir", workDir_);
+    StoreSetting(locations_.settingsDir, "WorkDir", workDir_);
 }
 
 void WindowSession::OpenClick() {
@@ -567,7 +585,7 @@ void WindowSession::Timer1Timer() {
     if (o.emulatorStep) emulation_->Complete(areas_.ReceiveArea.data());
     if (o.advanceSerial) {
         nextSerial_ = std::to_string(static_cast<long long>(ParseIntOr(nextSerial_, 0)) + 1);
-        StoreSetting(areas_.ProgramDir, "NextSerial", nextSerial_);
+        StoreSetting(locations_.settingsDir, "NextSerial", nextSerial_);
         // The button offers the next number at once, whatever the follow-up read brings.
         ControlState serial;
         serial["NextSerial"].text = nextSerial_;

@@ -14,6 +14,7 @@
 #include "core/present/present.h"
 #include "core/present/write_plan.h"
 #include "link/rwclass.h"
+#include "model/locations.h"
 #include "ui/connect/connect.h"
 #include "ui/main/vir_cfg.h"
 
@@ -42,6 +43,7 @@ class WindowSession : public QObject {
     TFormConnect& Connection() { return *connect_; }
     TRWClass& Link() { return *link_; }
     const std::string& WorkDir() const { return workDir_; }
+    const FileLocations& Locations() const { return locations_; }
     EmulationPage& Emulation() { return *emulation_; }
 
     // The handlers of the window, callable with or without a user's click.
@@ -73,6 +75,8 @@ class WindowSession : public QObject {
     void RestorePanels();
     std::string PortCaption() const;
     void StoreWorkDir(const std::string& chosenFile);
+    // Makes the user's settings and data directories of an installed program.
+    void UseUserDirectories();
     // Collects the controls into `target`'s image, the untouched fields left as they were.
     bool CollectInto(MemoryAreas& target) const;
     void WireKorrMirror();
@@ -105,6 +109,7 @@ class WindowSession : public QObject {
     bool cycleMode_ = false;
     bool shown_ = false;
     int commandLineConnect_ = 0;
+    FileLocations locations_;  // settings, data and help: beside the program or the user's
     std::string workDir_;
     std::string nextSerial_ = "500002";
     bool serviceMode_ = false;

@@ -23,7 +23,8 @@ struct MemoryAreas {
     std::array<std::uint8_t, kReceiveAreaSize> ReceiveArea{};
     std::atomic<std::uint8_t> ProgressCell{0};
     int SelectedCircuit = 0;
-    // Directory of the executable with a trailing separator; empty until the window is shown,
+    // Directory of the executable with a trailing separator (an installed program: the user's
+    // data directory), where the window writes its own files; empty until the window is shown,
     // so that names built on it stay relative to the current directory.
     std::string ProgramDir;
 

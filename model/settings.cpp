@@ -178,10 +178,11 @@ std::string SettingsPath(const std::string& programDir) {
     return programDir + kSettingsFileName;
 }
 
-WorkSettings LoadWorkSettings(const std::string& programDir) {
+WorkSettings LoadWorkSettings(const std::string& programDir, const std::string& defaultWorkDir) {
     IniFile ini;
     ini.Load(SettingsPath(programDir));
-    return WorkSettings{ini.ReadString(kSettingsSection, "WorkDir", programDir),
+    const std::string& workDir = defaultWorkDir.empty() ? programDir : defaultWorkDir;
+    return WorkSettings{ini.ReadString(kSettingsSection, "WorkDir", workDir),
                         ini.ReadString(kSettingsSection, "NextSerial", "500002")};
 }
 

@@ -66,7 +66,9 @@ struct WorkSettings {
 };
 
 std::string SettingsPath(const std::string& programDir);
-WorkSettings LoadWorkSettings(const std::string& programDir);
+// `defaultWorkDir` is the work directory without a "WorkDir" key (empty: `programDir`).
+WorkSettings LoadWorkSettings(const std::string& programDir,
+                              const std::string& defaultWorkDir = {});
 // One save: opens the file, sets the key of section "Setting", writes it back.
 bool StoreSetting(const std::string& programDir, std::string_view key, std::string_view value);
 

@@ -13,6 +13,8 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev clang-format
   locales fonts-dejavu-core
+  dpkg-dev scdoc librsvg2-bin lintian desktop-file-utils appstream
+  shared-mime-info libglib2.0-bin man-db xdotool
 )
 
 SUDO=""

@@ -25,6 +25,9 @@ bash scripts/services.sh start "$services_dir"
 )
 bash scripts/services.sh stop "$services_dir"
 trap - EXIT
+# The Debian package of this Release build, checked, installed, tried as installed and purged.
+bash scripts/package.sh
+bash scripts/install-test.sh
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVIR05_SANITIZE=ON -DVIR05_WERROR=ON \
   -DVIR05_BUILD_UI=OFF -DVIR05_BUILD_BENCH=OFF

@@ -145,6 +145,11 @@ TEST(ModelSettings, DefaultsWithoutAFile) {
     const WorkSettings s = LoadWorkSettings(programDir);
     EXPECT_EQ(s.workDir, programDir);
     EXPECT_EQ(s.nextSerial, "500002");
+    // An installed program's settings lie apart from its data; the work directory then starts
+    // in the data directory, and a stored one still wins.
+    EXPECT_EQ(LoadWorkSettings(programDir, "/data/vir05/").workDir, "/data/vir05/");
+    ASSERT_TRUE(StoreSetting(programDir, "WorkDir", "/chosen/"));
+    EXPECT_EQ(LoadWorkSettings(programDir, "/data/vir05/").workDir, "/chosen/");
 }
 
 TEST(ModelSettings, SaveKeepsOtherKeysSectionsAndLineStyle) {
