@@ -26,6 +26,7 @@
 #include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
+#include "model/ports.h"
 #include "model/settings.h"
 #include "ui/connect/comport.h"
 #include "ui/graph/graph.h"
@@ -35,6 +36,8 @@
 #include "ui/main/emulation.h"
 #include "ui/main/export.h"
 #include "ui/main/service_actions.h"
+#include "ui/main/status_line.h"
+#include "ui/main/window_frame.h"
 
 namespace vir05 {
 
@@ -100,6 +103,11 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
         QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString();
     link_ = std::make_unique<TRWClass>(areas_, timing, "test.txt", settings);
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
+    status_ = std::make_unique<StatusLine>(window_->statusBar(), [settings](const std::string& p) {
+        IniFile ini;
+        ini.Load(settings);
+        return ResolvePortDevice(p, &ini);
+    });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
     // The COM port browser gives the dialog its port list; "?" refreshes and shows it.
@@ -111,6 +119,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     commandLineConnect_ =
         commandLine.commandLineRun != 0 || startup.kind == StartupOutcome::StartCommand ? -1 : 0;
     connect_->SetCommandLine(commandLine, commandLineConnect_);
+    status_->FollowDialog(connect_.get(), [this] { return connect_->ConnectionValues(); });
 
     timer1_.setInterval(10);
     connect(&timer1_, &QTimer::timeout, this, &WindowSession::Timer1Timer);
@@ -159,6 +168,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     // command line's connection values.
     if (startup.kind == StartupOutcome::StartCommand) {
         link_->StartCommandLineCommand(startup.command, commandLine, areas_);
+        status_->Started(startup.command, ConnectionValues{});
         window_->SetReadPanelVisible(false);
         timer1_.start();
     }
@@ -181,6 +191,8 @@ void WindowSession::FormShow() {
     // The pages follow the PIN code also when the command line gave the connection.
     connect_->ShowFullClick(nullptr);
     window_->PageControl()->setCurrentIndex(0);
+    if (!placesPath_.empty()) RestoreLastPage(*window_->PageControl(), placesPath_);
+    if (!Busy()) status_->SetLine(connect_->ConnectionValues());
     const WorkSettings s = LoadWorkSettings(areas_.ProgramDir);
     workDir_ = s.workDir;
     nextSerial_ = s.nextSerial;
@@ -227,10 +239,10 @@ bool WindowSession::WriteClick() {
 void WindowSession::WireServiceAndExport() {
     ServiceHooks hooks =
         WindowServiceHooks(*window_, *connect_, [this](int command, bool serialLine) {
-            StartLinkCommand(
-                *link_, areas_,
-                serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues(),
-                command);
+            const ConnectionValues line =
+                serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues();
+            StartLinkCommand(*link_, areas_, line, command);
+            status_->Started(command, line);
             timer1_.start();
         });
     hooks.linkBusy = [this] { return !link_->Parked(); };
@@ -307,7 +319,9 @@ std::string WindowSession::PortCaption() const {
 
 bool WindowSession::StartCommand(int command) {
     // A start while the link runs only stops the running command; the cycle then reports it.
-    const bool started = StartLinkCommand(*link_, areas_, connect_->ConnectionValues(), command);
+    const ConnectionValues line = connect_->ConnectionValues();
+    const bool started = StartLinkCommand(*link_, areas_, line, command);
+    if (started) status_->Started(command, line);
     timer1_.start();
     return started;
 }
@@ -424,6 +438,7 @@ void WindowSession::OpenDataFile(const std::string& given) {
     }
     ChSys();
     window_->SetCaption(Q(name));
+    status_->Opened(QFileInfo(Q(name)).fileName());
 }
 
 void WindowSession::StoreWorkDir(const std::string& chosenFile) {
@@ -453,7 +468,23 @@ void WindowSession::SaveClick() {
     StoreWorkDir(name);
 }
 
+void WindowSession::KeepPlaces(const std::string& settingsPath) {
+    placesPath_ = settingsPath;
+    auto over = [](QWidget* owner) {
+        return [owner] { return owner ? owner->frameGeometry() : QRect(); };
+    };
+    new WindowPlace(window_.get(), "FormCfg", settingsPath);
+    new WindowPlace(connect_.get(), "FormConnect", settingsPath, over(window_.get()));
+    new WindowPlace(graph_.get(), "ValueGraph", settingsPath, over(window_.get()));
+    // The port browser opens beside the connection dialog, not over it.
+    new WindowPlace(comport_.get(), "FormComPort", settingsPath, [this] {
+        const QRect d = connect_->frameGeometry();
+        return QRect(d.right() + 8, d.top(), comport_->width(), comport_->height());
+    });
+}
+
 void WindowSession::FormClose() {
+    if (!placesPath_.empty()) StoreLastPage(*window_->PageControl(), placesPath_);
     SetCycleMode(false);
     timer1_.stop();
     link_->CancelCommand();
@@ -465,6 +496,7 @@ void WindowSession::Timer1Timer() {
     window_->SetProgress(areas_.ProgressCell.load());
     window_->SetRetryCount(link_->Request().ErrorCount.load());
     link_->ServeSynchronize();
+    status_->Tick();
     if (!link_->Parked()) return;
     timer1_.stop();
 
@@ -477,6 +509,7 @@ void WindowSession::Timer1Timer() {
     done.cycleMode = cycleMode_;
     done.now = NowText();
     const CommandOutcome o = CompleteCommand(done);
+    status_->Finished(done.status, done.durationDays * 86400.0, o.takeOverRead, Q(done.errorText));
     if (o.takeOverRead) {
         TakeOverRead(areas_, o.archiveRead);
         if (cycleMode_) archive_->AddCurrent(areas_);  // the chart collects each cyclic read
@@ -510,8 +543,11 @@ int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutc
               MemoryAreas& areas, RunLog& log) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("VIR05Win");
+    InstallToolkitTranslations(app);
     const std::string separator = SystemDecimalSeparator();
     WindowSession session(areas, commandLine, startup, log, LinkTiming::Default(), separator);
+    session.KeepPlaces(
+        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString());
     session.Window().show();
     session.FormShow();
     return QApplication::exec();

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev clang-format
   locales fonts-dejavu-core
+  qt6-translations-l10n
 )
 
 SUDO=""
