@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   locales fonts-dejavu-core
   qt6-translations-l10n
+  poppler-utils
 )
 
 SUDO=""

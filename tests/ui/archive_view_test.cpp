@@ -11,8 +11,10 @@
 #include <QDialog>
 #include <QFile>
 #include <QGraphicsLineItem>
+#include <QHeaderView>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -32,6 +34,7 @@
 
 #include "model/bytes.h"
 #include "ui/main/chart_curves.h"
+#include "ui/main/grid_look.h"
 #include "ui/main/vir_cfg.h"
 
 namespace vir05 {
@@ -184,7 +187,10 @@ TEST_F(ArchiveViewTest, EventGridKeepsNothingOfAnEarlierFill) {
     PutEvent(archive, 1, 0x02, 0xFF, 0, 0);
     PutEvent(archive, 5, 0x03, 0x05, -7, 12);
     view->FillEvents(archive);
-    ASSERT_EQ(Events()->model(), view->EventModel());
+    // The grid shows the event model through a sorting proxy, in time order at first.
+    auto* sorted = qobject_cast<QSortFilterProxyModel*>(Events()->model());
+    ASSERT_NE(sorted, nullptr);
+    ASSERT_EQ(sorted->sourceModel(), view->EventModel());
     QAbstractItemModel* m = Events()->model();
     ASSERT_EQ(m->rowCount(), 3);
     ASSERT_EQ(m->columnCount(), 8);
@@ -711,6 +717,94 @@ TEST_F(ArchiveViewTest, ThePrintedChartSaysWhoseAndWhen) {
     EXPECT_TRUE(title.contains("контур 2")) << title.toStdString();
     EXPECT_TRUE(title.contains("с 05.03.2024 10:00 по 05.03.2024 10:20")) << title.toStdString();
     EXPECT_TRUE(title.contains("Напечатано " + QDate::currentDate().toString("dd.MM.yyyy")));
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// The event log sorts by a click on a column title: time order at first, whatever slot an
+// event sits in; "N" gives the slot order back; numbers sort as numbers.
+TEST_F(ArchiveViewTest, EventsSortByTheColumnClicked) {
+    std::uint8_t* archive = areas->ArchiveImage();
+    std::memset(archive, 0xFF, arch::EventSlots * arch::EventSlotSize);
+    // Slots 0..3 hold 10:30, 10:05, 10:20, 10:10 (a ring that wrapped), codes 5, 133, 12, 7.
+    const std::uint8_t minutes[] = {0x30, 0x05, 0x20, 0x10};
+    const std::uint8_t codes[] = {5, 133, 12, 7};
+    for (int k = 0; k < 4; ++k)
+        PutEvent(archive, k, minutes[k], codes[k], std::int16_t(k), 0);
+    view->FillEvents(archive);
+    QAbstractItemModel* m = Events()->model();
+    auto column = [m](int c) {
+        QStringList out;
+        for (int r = 0; r < m->rowCount(); ++r)
+            out << m->data(m->index(r, c)).toString();
+        return out;
+    };
+    EXPECT_EQ(column(1), QStringList({"05.03.2024 10:05:00", "05.03.2024 10:10:00",
+                                      "05.03.2024 10:20:00", "05.03.2024 10:30:00"}));
+    QHeaderView* header = Events()->horizontalHeader();
+    const struct {
+        int column;
+        Qt::SortOrder order;
+        QStringList want;  // of column 2, the codes
+    } clicks[] = {
+        {0, Qt::AscendingOrder, {"5", "133", "12", "7"}},   // the slots' order
+        {2, Qt::AscendingOrder, {"5", "7", "12", "133"}},   // by value, not by text
+        {1, Qt::DescendingOrder, {"5", "12", "7", "133"}},  // newest first
+    };
+    for (const auto& c : clicks) {
+        header->setSortIndicator(c.column, c.order);
+        EXPECT_EQ(column(2), c.want) << c.column;
+    }
+    // Every column has a title.
+    for (int c = 0; c < m->columnCount(); ++c)
+        EXPECT_FALSE(m->headerData(c, Qt::Horizontal).toString().isEmpty()) << c;
+    EXPECT_EQ(m->headerData(3, Qt::Horizontal).toString(), "Событие");
+}
+
+TEST(EventTimeKey, DatesAndTimesInOrder) {
+    EXPECT_LT(EventSortModel::TimeKey("31.12.2023 23:59:59"),
+              EventSortModel::TimeKey("01.01.2024"));
+    EXPECT_LT(EventSortModel::TimeKey("01.01.2024"), EventSortModel::TimeKey("01.01.2024 0:00:01"));
+    EXPECT_LT(EventSortModel::TimeKey("05.03.2024 9:59:00"),
+              EventSortModel::TimeKey("05.03.2024 10:00:00"));
+    EXPECT_EQ(EventSortModel::TimeKey("Выключение"), -1);
+    EXPECT_EQ(EventSortModel::TimeKey("133"), -1);
+}
+
+// The archive grid: units in the titles' hints, numbers to the right, the empty columns out of
+// the way, the number and time in view when scrolled right; the cells' texts unchanged.
+TEST_F(ArchiveViewTest, ArchiveGridReadsLikeATable) {
+    PutThreeRecords();
+    view->Fill(*areas, 0, snapshot);
+    QAbstractItemModel* m = Grid()->model();
+    EXPECT_TRUE(m->headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString().endsWith("°C"));
+    EXPECT_TRUE(m->headerData(9, Qt::Horizontal, Qt::ToolTipRole).toString().endsWith("%"));
+    EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), "Т11");  // the title itself stays
+    EXPECT_EQ(
+        m->data(m->index(0, 2), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+        Qt::AlignRight);
+    EXPECT_EQ(GridCell(0, 2), "21.5");
+    // T21 is not in the archive, columns 11-15 hold nothing: hidden. The rest shown.
+    for (int c = 0; c < 16; ++c)
+        EXPECT_EQ(Grid()->isColumnHidden(c), c == 6 || c >= 11) << c;
+    // With one circuit and the second one selected only the numbers and times are left.
+    SetCircuits(1);
+    view->Fill(*areas, 1, snapshot);
+    ASSERT_GT(m->rowCount(), 0);  // the records' times are all there is
+    for (int c = 2; c < 11; ++c)
+        EXPECT_TRUE(Grid()->isColumnHidden(c)) << c;
+
+    auto* frozen = Grid()->findChild<QTableView*>("StringGrid1Frozen");
+    ASSERT_NE(frozen, nullptr);
+    EXPECT_EQ(frozen->model(), Grid()->model());
+    EXPECT_EQ(frozen->selectionModel(), Grid()->selectionModel());
+    EXPECT_FALSE(frozen->isColumnHidden(0));
+    EXPECT_FALSE(frozen->isColumnHidden(1));
+    EXPECT_TRUE(frozen->isColumnHidden(2));
 }
 
 }  // namespace

@@ -29,10 +29,12 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "model/bytes.h"
 #include "model/layout.h"
 #include "ui/main/chart_curves.h"
+#include "ui/main/grid_look.h"
 
 namespace vir05 {
 
@@ -103,11 +105,30 @@ int ArchiveGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ArchiveGridModel::data(const QModelIndex& index, int role) const {
+    if (index.isValid() && role == Qt::TextAlignmentRole && index.column() >= 2)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (!index.isValid() || role != Qt::DisplayRole) return {};
     return Q(data_.CellText(std::size_t(index.row()), index.column(), format_));
 }
 
 QVariant ArchiveGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role == Qt::ToolTipRole && orientation == Qt::Horizontal) {
+        // What a column holds and in which unit.
+        static const char* const kHints[] = {"Номер записи по порядку времени",
+                                             "Время записи по часам прибора",
+                                             "Температура Т11 (Т3), °C",
+                                             "Температура Т2, °C",
+                                             "Температура Тк, °C",
+                                             "Температура наружного воздуха Тн (Т1), °C",
+                                             "Температура Т21, °C (в архиве не хранится)",
+                                             "Значение регулируемой температуры, °C",
+                                             "Задание регулятора, °C",
+                                             "Положение клапана, %",
+                                             "Номера ошибок контура, записанных вместе с отсчётом"};
+        if (section >= 0 && section < int(std::size(kHints)))
+            return QString::fromUtf8(kHints[section]);
+        return {};
+    }
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
     if (section < 0 || section >= kArchiveGridColumns) return {};
@@ -185,6 +206,10 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
     if (gridView_) {
         gridView_->setModel(grid_);
         layOut(gridView_, {60, 150});
+        for (int c = 2; c < kArchiveGridColumns; ++c)
+            gridView_->setColumnWidth(c, c == 10 ? 110 : 78);
+        gridView_->setItemDelegate(new DecimalDelegate(gridView_));
+        FreezeLeadingColumns(gridView_, 2);
         // The chart follows the grid: the record chosen in the table is brought into view.
         connect(gridView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                 [this](const QModelIndex& current) {
@@ -192,8 +217,13 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
                 });
     }
     if (eventView_) {
-        eventView_->setModel(events_);
+        // Sorted by a click on a column title; time order at first.
+        auto* sorted = new EventSortModel(this);
+        sorted->setSourceModel(events_);
+        eventView_->setModel(sorted);
         layOut(eventView_, {50, 150, 80, 170, 130, 130});
+        eventView_->setSortingEnabled(true);
+        eventView_->sortByColumn(1, Qt::AscendingOrder);
     }
     BuildChart();
     if (!pagesRoot) return;
@@ -306,11 +336,13 @@ void ArchiveView::Fill(const MemoryAreas& areas, int selectedCircuit,
     SetPrintIdentity(QString::number(I32(areas.DeviceImage(), addr::DevNumber)), selectedCircuit);
     grid_->Refill(
         [&] { data_->Fill(areas.ArchiveImage(), snapshot.NumSystems(), selectedCircuit); });
+    if (gridView_) HideEmptyColumns(gridView_, 2);
     ShowTable();
 }
 
 void ArchiveView::FillEvents(const std::uint8_t* archive) {
     events_->SetRows(EventGridRows(archive, EventStampFormat{}));
+    if (eventView_) HideEmptyColumns(eventView_, 6);
 }
 
 void ArchiveView::SetCycleMode(bool on) {
@@ -420,6 +452,14 @@ void ArchiveView::FitAxes() {
     };
     range(false, rightMin_, rightMax_);
     range(true, leftMin_, leftMax_);
+    // Round numbers at the ticks, as on a scale.
+    for (auto [axis, lo, hi] : {std::tuple{rightAxis_, &rightMin_, &rightMax_},
+                                std::tuple{leftAxis_, &leftMin_, &leftMax_}}) {
+        axis->setRange(*lo, *hi);
+        axis->applyNiceNumbers();
+        *lo = axis->min();
+        *hi = axis->max();
+    }
     ResetZoom();
 }
 
