@@ -267,6 +267,7 @@ void ArchiveView::BuildChart() {
     leftAxis_ = new QValueAxis(chart_);
     rightAxis_->setTitleText(QStringLiteral("Температура, °C"));
     leftAxis_->setTitleText(QStringLiteral("Клапан, %"));
+    leftAxis_->setGridLineVisible(false);  // one set of grid lines: the temperatures'
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     // The series keep their time axis; its labels and grid lines are drawn by a second axis
     // at round times (every 10 minutes, hour, 6 hours, day, ...), which the time axis cannot.
