@@ -28,6 +28,7 @@
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "model/locations.h"
+#include "model/ports.h"
 #include "model/settings.h"
 #include "ui/connect/comport.h"
 #include "ui/graph/graph.h"
@@ -37,6 +38,8 @@
 #include "ui/main/emulation.h"
 #include "ui/main/export.h"
 #include "ui/main/service_actions.h"
+#include "ui/main/status_line.h"
+#include "ui/main/window_frame.h"
 
 namespace vir05 {
 
@@ -106,6 +109,11 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     const std::string trace = locations_.installed ? locations_.dataDir + "test.txt" : "test.txt";
     link_ = std::make_unique<TRWClass>(areas_, timing, trace, SettingsPath(locations_.settingsDir));
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
+    status_ = std::make_unique<StatusLine>(window_->statusBar(), [this](const std::string& p) {
+        IniFile ini;
+        ini.Load(SettingsPath(locations_.settingsDir));
+        return ResolvePortDevice(p, &ini);
+    });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
     // The COM port browser gives the dialog its port list; "?" refreshes and shows it.
@@ -119,6 +127,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     commandLineConnect_ =
         startup.commandLineConnect != 0 || startup.kind == StartupOutcome::StartCommand ? -1 : 0;
     connect_->SetCommandLine(commandLine, commandLineConnect_);
+    status_->FollowDialog(connect_.get(), [this] { return connect_->ConnectionValues(); });
 
     timer1_.setInterval(10);
     connect(&timer1_, &QTimer::timeout, this, &WindowSession::Timer1Timer);
@@ -171,6 +180,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     // command line's connection values.
     if (startup.kind == StartupOutcome::StartCommand) {
         link_->StartCommandLineCommand(startup.command, commandLine, areas_);
+        status_->Started(startup.command, ConnectionValues{});
         window_->SetReadPanelVisible(false);
         timer1_.start();
     }
@@ -202,6 +212,8 @@ void WindowSession::FormShow() {
     // The pages follow the PIN code also when the command line gave the connection.
     connect_->ShowFullClick(nullptr);
     window_->PageControl()->setCurrentIndex(0);
+    if (!placesPath_.empty()) RestoreLastPage(*window_->PageControl(), placesPath_);
+    if (!Busy()) status_->SetLine(connect_->ConnectionValues());
     const WorkSettings s = LoadWorkSettings(locations_.settingsDir, locations_.dataDir);
     workDir_ = s.workDir;
     nextSerial_ = s.nextSerial;
@@ -259,10 +271,10 @@ void WindowSession::WireServiceAndExport() {
             serialLineNote_ = serialLine && t.transport != Transport::Rs485
                                   ? " (через порт " + t.port + ", RS485)"
                                   : std::string();
-            StartLinkCommand(
-                *link_, areas_,
-                serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues(),
-                command);
+            const ConnectionValues line =
+                serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues();
+            StartLinkCommand(*link_, areas_, line, command);
+            status_->Started(command, line);
             timer1_.start();
         });
     hooks.linkBusy = [this] { return !link_->Parked(); };
@@ -340,7 +352,9 @@ std::string WindowSession::PortCaption() const {
 bool WindowSession::StartCommand(int command) {
     serialLineNote_.clear();
     // A start while the link runs only stops the running command; the cycle then reports it.
-    const bool started = StartLinkCommand(*link_, areas_, connect_->ConnectionValues(), command);
+    const ConnectionValues line = connect_->ConnectionValues();
+    const bool started = StartLinkCommand(*link_, areas_, line, command);
+    if (started) status_->Started(command, line);
     timer1_.start();
     return started;
 }
@@ -507,6 +521,7 @@ void WindowSession::OpenDataFile(const std::string& given) {
     }
     ChSys();
     window_->SetCaption(Q(name));
+    status_->Opened(QFileInfo(Q(name)).fileName());
 }
 
 void WindowSession::StoreWorkDir(const std::string& chosenFile) {
@@ -536,7 +551,23 @@ void WindowSession::SaveClick() {
     StoreWorkDir(name);
 }
 
+void WindowSession::KeepPlaces(const std::string& settingsPath) {
+    placesPath_ = settingsPath;
+    auto over = [](QWidget* owner) {
+        return [owner] { return owner ? owner->frameGeometry() : QRect(); };
+    };
+    new WindowPlace(window_.get(), "FormCfg", settingsPath);
+    new WindowPlace(connect_.get(), "FormConnect", settingsPath, over(window_.get()));
+    new WindowPlace(graph_.get(), "ValueGraph", settingsPath, over(window_.get()));
+    // The port browser opens beside the connection dialog, not over it.
+    new WindowPlace(comport_.get(), "FormComPort", settingsPath, [this] {
+        const QRect d = connect_->frameGeometry();
+        return QRect(d.right() + 8, d.top(), comport_->width(), comport_->height());
+    });
+}
+
 void WindowSession::FormClose() {
+    if (!placesPath_.empty()) StoreLastPage(*window_->PageControl(), placesPath_);
     SetCycleMode(false);
     timer1_.stop();
     link_->CancelCommand();
@@ -548,6 +579,7 @@ void WindowSession::Timer1Timer() {
     window_->SetProgress(areas_.ProgressCell.load());
     window_->SetRetryCount(link_->Request().ErrorCount.load());
     link_->ServeSynchronize();
+    status_->Tick();
     if (!link_->Parked()) return;
     timer1_.stop();
 
@@ -570,6 +602,7 @@ void WindowSession::Timer1Timer() {
         ApplyConfigWrite(controller_.data(), writeImage_.data(), writeSpans_);
     // A cycle that has ended leaves no mode behind.
     if (cycleMode_ && o.followUp == 0) SetCycleMode(false);
+    status_->Finished(done.status, done.durationDays * 86400.0, o.takeOverRead, Q(done.errorText));
     if (o.takeOverRead) {
         TakeOverRead(areas_, o.archiveRead);
         std::memcpy(controller_.data(), areas_.ConfigShadow(), kImageSize);
@@ -612,8 +645,11 @@ int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutc
               MemoryAreas& areas, RunLog& log) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("VIR05Win");
+    InstallToolkitTranslations(app);
     const std::string separator = SystemDecimalSeparator();
     WindowSession session(areas, commandLine, startup, log, LinkTiming::Default(), separator);
+    session.KeepPlaces(
+        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString());
     session.Window().show();
     session.FormShow();
     return QApplication::exec();

@@ -26,6 +26,8 @@ class TFormComPort;
 class ServiceActions;
 class SpreadsheetExport;
 class EmulationPage;
+class StatusLine;
+class WindowPlace;
 
 class WindowSession : public QObject {
     Q_OBJECT
@@ -45,6 +47,9 @@ class WindowSession : public QObject {
     const std::string& WorkDir() const { return workDir_; }
     const FileLocations& Locations() const { return locations_; }
     EmulationPage& Emulation() { return *emulation_; }
+    StatusLine& Status() { return *status_; }
+    // Remembers the places of the window, its dialogs and its last page in `settingsPath`.
+    void KeepPlaces(const std::string& settingsPath);
 
     // The handlers of the window, callable with or without a user's click.
     void FormShow();
@@ -103,6 +108,8 @@ class WindowSession : public QObject {
     std::unique_ptr<ServiceActions> service_;
     std::unique_ptr<SpreadsheetExport> exporter_;
     std::unique_ptr<EmulationPage> emulation_;
+    std::unique_ptr<StatusLine> status_;
+    std::string placesPath_;  // empty: places are not remembered
     // The user's own decimal separator, kept before the program formats every number with ".".
     std::string decimalSeparator_;
     QTimer timer1_;

@@ -15,6 +15,8 @@ packages=(
   locales fonts-dejavu-core
   dpkg-dev scdoc librsvg2-bin lintian desktop-file-utils appstream
   shared-mime-info libglib2.0-bin man-db xdotool
+  qt6-translations-l10n
+  poppler-utils
 )
 
 SUDO=""

@@ -369,7 +369,9 @@ void PresentImage(const MemoryAreas& areas, PresentationState& state, ControlSta
     SetText(out, "UsedPomps", FormatInt(I8(r, rec::UsedPomps)));
     SetText(out, "AntiMudPomps", FormatUnsigned(r[rec::AntiMudPomps]));
     SetText(out, "LenMudCnt", FormatUnsigned(r[rec::LenMudCnt]));
-    SetText(out, "WorkCnt1", FormatReal(U16(r, rec::WorkCnt1) / 60.0));
+    // Minutes to the next switch, to a tenth: a counter of seconds shown in minutes would
+    // otherwise run to fifteen digits.
+    SetText(out, "WorkCnt1", FormatReal(std::round(U16(r, rec::WorkCnt1) / 6.0) / 10.0));
 
     // The TConst mirror on the current-values page. A pass sets TConst from the image, so Korr
     // follows it even when Korr itself still shows -99 from an earlier pass; only a TConst of -99

@@ -292,6 +292,20 @@ TEST_F(PresentImageTest, ConfigurationDividedByItsScales) {
     EXPECT_EQ(Get("Korr").number, 22);  // -99 is not copied
 }
 
+// The minutes to the next pump switch, from a counter of seconds: to a tenth of a minute.
+TEST_F(PresentImageTest, MinutesToTheSwitchToATenth) {
+    const int r = CircuitRecordAddr(0);
+    const struct {
+        std::uint16_t seconds;
+        const char* want;
+    } cases[] = {{26246, "437.4"}, {120, "2"}, {65535, "1092.3"}, {0, "0"}, {3, "0.1"}};
+    for (const auto& c : cases) {
+        PutU16(img(), r + rec::WorkCnt1, c.seconds);
+        Present();
+        EXPECT_EQ(Text("WorkCnt1"), c.want) << c.seconds;
+    }
+}
+
 TEST_F(PresentImageTest, ManualControlButtons) {
     struct Case {
         std::int16_t klap;

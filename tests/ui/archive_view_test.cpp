@@ -10,23 +10,31 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QFile>
+#include <QGraphicsLineItem>
+#include <QHeaderView>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <cstring>
 #include <memory>
 
 #include "model/bytes.h"
+#include "ui/main/chart_curves.h"
+#include "ui/main/grid_look.h"
 #include "ui/main/vir_cfg.h"
 
 namespace vir05 {
@@ -179,7 +187,10 @@ TEST_F(ArchiveViewTest, EventGridKeepsNothingOfAnEarlierFill) {
     PutEvent(archive, 1, 0x02, 0xFF, 0, 0);
     PutEvent(archive, 5, 0x03, 0x05, -7, 12);
     view->FillEvents(archive);
-    ASSERT_EQ(Events()->model(), view->EventModel());
+    // The grid shows the event model through a sorting proxy, in time order at first.
+    auto* sorted = qobject_cast<QSortFilterProxyModel*>(Events()->model());
+    ASSERT_NE(sorted, nullptr);
+    ASSERT_EQ(sorted->sourceModel(), view->EventModel());
     QAbstractItemModel* m = Events()->model();
     ASSERT_EQ(m->rowCount(), 3);
     ASSERT_EQ(m->columnCount(), 8);
@@ -400,8 +411,9 @@ TEST_F(ArchiveViewTest, ReadoutShowsTheValuesNearestTheCursor) {
     const QPointF at(plot.left() + plot.width() * 0.55, plot.center().y());
     const QString text = view->ReadoutAt(at);
     EXPECT_TRUE(text.startsWith("05.03.2024 10:10:00")) << text.toStdString();
-    EXPECT_TRUE(text.contains("\nT11: 22.500")) << text.toStdString();
-    EXPECT_TRUE(text.contains("\nKlap: 10.000")) << text.toStdString();
+    // The names of the check boxes, the values as finely as the archive keeps them.
+    EXPECT_TRUE(text.contains("\nT11(Т3): 22.5 °C")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nKlap: 10 %")) << text.toStdString();
     EXPECT_FALSE(text.contains("T2:"));  // no value
 
     // Hidden series are left out; outside the plot area there is nothing to show.
@@ -412,6 +424,11 @@ TEST_F(ArchiveViewTest, ReadoutShowsTheValuesNearestTheCursor) {
     // Moving the mouse puts the text on the chart.
     QTest::mouseMove(ChartView()->viewport(), ChartView()->mapFromScene(at));
     EXPECT_TRUE(view->ReadoutText().startsWith("05.03.2024 10:10:00"));
+    // with a cursor line at the record's time, the middle of the plot
+    ASSERT_TRUE(view->CursorLine()->isVisible());
+    EXPECT_NEAR(view->CursorLine()->line().x1(), plot.center().x(), 1.0);
+    EXPECT_DOUBLE_EQ(view->CursorLine()->line().y1(), plot.top());
+    EXPECT_DOUBLE_EQ(view->CursorLine()->line().y2(), plot.bottom());
 }
 
 TEST_F(ArchiveViewTest, TheChartFollowsTheRowChosenInTheGrid) {
@@ -545,6 +562,249 @@ TEST(ArchiveViewLifetime, EitherMayGoFirst) {
     // A new view takes the pages over again.
     ArchiveView again(window.Pages());
     EXPECT_EQ(window.findChild<QChartView*>("DBChart2")->chart()->series().size(), 8);
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// The chart as an instrument: gaps, axes that follow their series, names, round time labels,
+// no more points than pixel columns, the printed title.
+TEST_F(ArchiveViewTest, AGapInTheRecordsIsAGapInTheCurve) {
+    // 10:00, 10:10, 10:20, 10:30 (T11 without a value), 10:40, then nothing until 15:00, 15:10.
+    const int minutes[] = {0, 10, 20, 30, 40, 300, 310};
+    for (int k = 0; k < 7; ++k) {
+        std::uint8_t* r = Record(k);
+        PutTime(r, 2024, 3, 5, 10 + minutes[k] / 60, minutes[k] % 60);
+        PutSample(r + 4, k == 3 ? -2000 : 215 + k, 100, 300, 50, 200, 210, 40, 0);
+        PutSample(r + 16, 400, 100, 100, 100, 100, 100, 77, 0);
+    }
+    view->Fill(*areas, 0, snapshot);
+    ShowChartPage();
+    const int t11 = 0, klap = 5;
+    auto sizes = [&](int series) {
+        std::vector<int> n;
+        for (const QPolygonF& piece : view->Curves()->Pieces(series))
+            n.push_back(int(piece.size()));
+        return n;
+    };
+    // The valve has a value in every record: one piece before the gap, one after.
+    EXPECT_EQ(sizes(klap), (std::vector<int>{5, 2}));
+    // T11 breaks also at the record without a value.
+    EXPECT_EQ(sizes(t11), (std::vector<int>{3, 1, 2}));
+    // The series still hold every point with a value (legend, readout, other users).
+    EXPECT_EQ(ByTitle("T11")->points().size(), 6);
+}
+
+TEST_F(ArchiveViewTest, AnAxisHidesWithTheLastSeriesOnIt) {
+    PutThreeRecords();
+    view->Fill(*areas, 0, snapshot);
+    EXPECT_EQ(view->ValueAxis()->titleText(), QString("Температура, °C"));
+    EXPECT_EQ(view->ValveAxis()->titleText(), QString("Клапан, %"));
+    // Boxes 1-5, 7, 8 show temperatures (6 "G" has no series), box 9 the valve.
+    const int temperatures[] = {1, 2, 3, 4, 5, 7, 8};
+    for (int i : temperatures) {
+        EXPECT_TRUE(view->ValueAxis()->isVisible()) << "before box " << i;
+        Box(i)->setChecked(false);
+    }
+    EXPECT_FALSE(view->ValueAxis()->isVisible());
+    EXPECT_TRUE(view->ValveAxis()->isVisible());
+    Box(9)->setChecked(false);
+    EXPECT_FALSE(view->ValveAxis()->isVisible());
+    Box(4)->setChecked(true);
+    Box(9)->setChecked(true);
+    EXPECT_TRUE(view->ValueAxis()->isVisible());
+    EXPECT_TRUE(view->ValveAxis()->isVisible());
+}
+
+TEST_F(ArchiveViewTest, LegendAndCheckBoxesUseTheSameNames) {
+    for (int box = 1; box <= 9; ++box) {
+        QLineSeries* s = ByTitle(Box(box)->toolTip());
+        if (!s) continue;  // "G" has no series
+        const auto markers = view->Chart()->legend()->markers(s);
+        ASSERT_EQ(markers.size(), 1) << box;
+        EXPECT_EQ(markers[0]->label(), Box(box)->text()) << box;
+    }
+}
+
+TEST_F(ArchiveViewTest, TimeLabelsAtRoundTimes) {
+    PutThreeRecords();  // 10:00 to 10:20
+    view->Fill(*areas, 0, snapshot);
+    ShowChartPage();
+    QCategoryAxis* labels = view->TimeLabels();
+    ASSERT_GE(labels->count(), 2);
+    for (const QString& label : labels->categoriesLabels()) {
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(labels->endValue(label)));
+        EXPECT_EQ(at.time().second(), 0) << label.toStdString();
+        EXPECT_EQ(at.time().minute() % 5, 0) << label.toStdString();
+        EXPECT_EQ(at.toString("dd.MM hh:mm"), label);
+        EXPECT_GE(at.toMSecsSinceEpoch(), TimeMin());
+        EXPECT_LE(at.toMSecsSinceEpoch(), TimeMax());
+    }
+}
+
+TEST_F(ArchiveViewTest, AFullArchiveIsDrawnWithNoMorePointsThanPixelColumns) {
+    SetCircuits(1);
+    const int count = ArchiveSlotCount(1);
+    for (int slot = 0; slot < count; ++slot) {
+        std::uint8_t* r = areas->ArchiveImage() + arch::Periodic + slot * ArchiveStride(1);
+        const int minutes = slot * 10;
+        PutTime(r, 2024, 1 + minutes / (60 * 24 * 31), 1 + (minutes / (60 * 24)) % 31,
+                (minutes / 60) % 24, minutes % 60);
+        // A single peak of 150 °C in the middle must survive the thinning.
+        PutSample(r + 4, slot == count / 2 ? 1500 : 200 + slot % 50, 0, 0, 0, 0, 0, 10, 0);
+    }
+    view->Fill(*areas, 0, snapshot);
+    ShowChartPage();
+    const QRectF plot = view->Chart()->plotArea();
+    qsizetype drawn = 0;
+    double top = plot.bottom();
+    for (const QPolygonF& piece : view->Curves()->Pieces(0)) {
+        drawn += piece.size();
+        for (const QPointF& p : piece)
+            top = std::min(top, p.y());
+    }
+    EXPECT_LE(drawn, 2 * (qsizetype(plot.width()) + 3));
+    EXPECT_GT(drawn, qsizetype(plot.width()));  // every column has its points
+    // The peak is the highest value: it stands at the top of the value axis's range.
+    const double peakY = plot.bottom() - (150.0 - view->ValueAxis()->min()) /
+                                             (view->ValueAxis()->max() - view->ValueAxis()->min()) *
+                                             plot.height();
+    EXPECT_NEAR(top, peakY, 0.5);
+}
+
+TEST(CurvePieces, ThinsBreaksAndKeepsExtremes) {
+    // Ten records in one pixel column: one upright stroke from the extreme met first (9, at
+    // record 3) to the other (-9, at record 6).
+    std::vector<qint64> t;
+    std::vector<double> v;
+    for (int k = 0; k < 10; ++k) {
+        t.push_back(k);
+        v.push_back(k == 3 ? 9 : k == 6 ? -9 : 0);
+    }
+    CurveFrame f{0, 1000, -10, 10, 0, 100, 100, 20};  // y: 100 at -10, 80 at +10
+    auto pieces = CurvePieces(t, v, f, 1000);
+    ASSERT_EQ(pieces.size(), 1u);
+    ASSERT_EQ(pieces[0].size(), 2);
+    EXPECT_DOUBLE_EQ(pieces[0][0].y(), 81.0);
+    EXPECT_DOUBLE_EQ(pieces[0][1].y(), 99.0);
+    // The other way round when the low one comes first.
+    std::swap(v[3], v[6]);
+    pieces = CurvePieces(t, v, f, 1000);
+    ASSERT_EQ(pieces.size(), 1u);
+    ASSERT_EQ(pieces[0].size(), 2);
+    EXPECT_DOUBLE_EQ(pieces[0][0].y(), 99.0);
+    EXPECT_DOUBLE_EQ(pieces[0][1].y(), 81.0);
+    // A step longer than the gap breaks; a value without meaning breaks.
+    t = {0, 100, 200, 900, 1000};
+    v = {1, 2, std::nan(""), 3, 4};
+    pieces = CurvePieces(t, v, f, 300);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].size(), 2);
+    EXPECT_EQ(pieces[1].size(), 2);
+    EXPECT_EQ(GapThreshold({0, 600000, 1200000, 1800000}), 1800000);
+    EXPECT_EQ(GapThreshold({}), 60000);
+}
+
+TEST_F(ArchiveViewTest, ThePrintedChartSaysWhoseAndWhen) {
+    PutThreeRecords();
+    PutI32(areas->DeviceImage(), addr::DevNumber, 500001);
+    view->Fill(*areas, 1, snapshot);
+    const QString title = view->PrintTitle();
+    EXPECT_TRUE(title.contains("S/N 500001")) << title.toStdString();
+    EXPECT_TRUE(title.contains("контур 2")) << title.toStdString();
+    EXPECT_TRUE(title.contains("с 05.03.2024 10:00 по 05.03.2024 10:20")) << title.toStdString();
+    EXPECT_TRUE(title.contains("Напечатано " + QDate::currentDate().toString("dd.MM.yyyy")));
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// The event log sorts by a click on a column title: time order at first, whatever slot an
+// event sits in; "N" gives the slot order back; numbers sort as numbers.
+TEST_F(ArchiveViewTest, EventsSortByTheColumnClicked) {
+    std::uint8_t* archive = areas->ArchiveImage();
+    std::memset(archive, 0xFF, arch::EventSlots * arch::EventSlotSize);
+    // Slots 0..3 hold 10:30, 10:05, 10:20, 10:10 (a ring that wrapped), codes 5, 133, 12, 7.
+    const std::uint8_t minutes[] = {0x30, 0x05, 0x20, 0x10};
+    const std::uint8_t codes[] = {5, 133, 12, 7};
+    for (int k = 0; k < 4; ++k)
+        PutEvent(archive, k, minutes[k], codes[k], std::int16_t(k), 0);
+    view->FillEvents(archive);
+    QAbstractItemModel* m = Events()->model();
+    auto column = [m](int c) {
+        QStringList out;
+        for (int r = 0; r < m->rowCount(); ++r)
+            out << m->data(m->index(r, c)).toString();
+        return out;
+    };
+    EXPECT_EQ(column(1), QStringList({"05.03.2024 10:05:00", "05.03.2024 10:10:00",
+                                      "05.03.2024 10:20:00", "05.03.2024 10:30:00"}));
+    QHeaderView* header = Events()->horizontalHeader();
+    const struct {
+        int column;
+        Qt::SortOrder order;
+        QStringList want;  // of column 2, the codes
+    } clicks[] = {
+        {0, Qt::AscendingOrder, {"5", "133", "12", "7"}},   // the slots' order
+        {2, Qt::AscendingOrder, {"5", "7", "12", "133"}},   // by value, not by text
+        {1, Qt::DescendingOrder, {"5", "12", "7", "133"}},  // newest first
+    };
+    for (const auto& c : clicks) {
+        header->setSortIndicator(c.column, c.order);
+        EXPECT_EQ(column(2), c.want) << c.column;
+    }
+    // Every column has a title.
+    for (int c = 0; c < m->columnCount(); ++c)
+        EXPECT_FALSE(m->headerData(c, Qt::Horizontal).toString().isEmpty()) << c;
+    EXPECT_EQ(m->headerData(3, Qt::Horizontal).toString(), "Событие");
+}
+
+TEST(EventTimeKey, DatesAndTimesInOrder) {
+    EXPECT_LT(EventSortModel::TimeKey("31.12.2023 23:59:59"),
+              EventSortModel::TimeKey("01.01.2024"));
+    EXPECT_LT(EventSortModel::TimeKey("01.01.2024"), EventSortModel::TimeKey("01.01.2024 0:00:01"));
+    EXPECT_LT(EventSortModel::TimeKey("05.03.2024 9:59:00"),
+              EventSortModel::TimeKey("05.03.2024 10:00:00"));
+    EXPECT_EQ(EventSortModel::TimeKey("Выключение"), -1);
+    EXPECT_EQ(EventSortModel::TimeKey("133"), -1);
+}
+
+// The archive grid: units in the titles' hints, numbers to the right, the empty columns out of
+// the way, the number and time in view when scrolled right; the cells' texts unchanged.
+TEST_F(ArchiveViewTest, ArchiveGridReadsLikeATable) {
+    PutThreeRecords();
+    view->Fill(*areas, 0, snapshot);
+    QAbstractItemModel* m = Grid()->model();
+    EXPECT_TRUE(m->headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString().endsWith("°C"));
+    EXPECT_TRUE(m->headerData(9, Qt::Horizontal, Qt::ToolTipRole).toString().endsWith("%"));
+    EXPECT_EQ(m->headerData(2, Qt::Horizontal).toString(), "Т11");  // the title itself stays
+    EXPECT_EQ(
+        m->data(m->index(0, 2), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+        Qt::AlignRight);
+    EXPECT_EQ(GridCell(0, 2), "21.5");
+    // T21 is not in the archive, columns 11-15 hold nothing: hidden. The rest shown.
+    for (int c = 0; c < 16; ++c)
+        EXPECT_EQ(Grid()->isColumnHidden(c), c == 6 || c >= 11) << c;
+    // With one circuit and the second one selected only the numbers and times are left.
+    SetCircuits(1);
+    view->Fill(*areas, 1, snapshot);
+    ASSERT_GT(m->rowCount(), 0);  // the records' times are all there is
+    for (int c = 2; c < 11; ++c)
+        EXPECT_TRUE(Grid()->isColumnHidden(c)) << c;
+
+    auto* frozen = Grid()->findChild<QTableView*>("StringGrid1Frozen");
+    ASSERT_NE(frozen, nullptr);
+    EXPECT_EQ(frozen->model(), Grid()->model());
+    EXPECT_EQ(frozen->selectionModel(), Grid()->selectionModel());
+    EXPECT_FALSE(frozen->isColumnHidden(0));
+    EXPECT_FALSE(frozen->isColumnHidden(1));
+    EXPECT_TRUE(frozen->isColumnHidden(2));
 }
 
 }  // namespace

@@ -174,6 +174,41 @@ TEST_F(ComPortBrowser, ConnectionDialogOffersTheBrowserPorts) {
     EXPECT_EQ(items, (QStringList{"COM3", "COM12", "COM1"}));
 }
 
+// The port classes open expanded; a double click on a device chooses its port in the dialog.
+TEST_F(ComPortBrowser, ClassesOpenAndADoubleClickChoosesThePort) {
+    TFormConnect dialog;
+    AttachComPortBrowser(dialog, form_);
+    form_.Button1Click(nullptr);
+    QTreeWidgetItem* root = tree_->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    ASSERT_GE(root->childCount(), 1);
+    auto* port = Child<QComboBox>(dialog, "_Port");
+    ASSERT_NE(port, nullptr);
+    const struct {
+        const char* device;
+        const char* want;
+    } cases[] = {{"Адаптер RS485 (COM12)", "COM12"}, {"Последовательный порт (COM1)", "COM1"}};
+    int found = 0;
+    for (int c = 0; c < root->childCount(); ++c) {
+        QTreeWidgetItem* cls = root->child(c);
+        EXPECT_TRUE(cls->isExpanded()) << cls->text(0).toStdString();
+        for (int d = 0; d < cls->childCount(); ++d)
+            for (const auto& k : cases) {
+                if (cls->child(d)->text(0) != QString(k.device)) continue;
+                ++found;
+                port->setEditText("COM9");
+                emit tree_->itemDoubleClicked(cls->child(d), 0);
+                EXPECT_EQ(port->currentText(), QString(k.want)) << k.device;
+            }
+    }
+    EXPECT_EQ(found, 2);
+    // A class is not a port: nothing changes.
+    port->setEditText("COM9");
+    emit tree_->itemDoubleClicked(root->child(0), 0);
+    emit tree_->itemDoubleClicked(root, 0);
+    EXPECT_EQ(port->currentText(), QString("COM9"));
+}
+
 // The machine's own devices: whatever they are, every one is named, and every port listed is a
 // text the connection settings accept. With VIR05_SHOT_DIR set the window is saved there.
 TEST(ComPortMachine, MachineDevicesAreNamedAndPickable) {

@@ -115,8 +115,12 @@ TEST_F(WindowTest, MenuOrderAndTexts) {
     const QList<QAction*> top = bar->actions();
     const QStringList topTexts = {"Файлы", "Команды", "Подключение", "Версия", "Справка"};
     ASSERT_EQ(top.size(), topTexts.size());
-    for (int i = 0; i < top.size(); ++i)
-        EXPECT_EQ(top[i]->text(), topTexts[i]) << i;
+    // The texts as shown; "&" marks the mnemonic, and every menu has one.
+    auto shown = [](QString text) { return text.remove('&'); };
+    for (int i = 0; i < top.size(); ++i) {
+        EXPECT_EQ(shown(top[i]->text()), topTexts[i]) << i;
+        EXPECT_TRUE(top[i]->text().contains('&')) << i;
+    }
     EXPECT_EQ(top[2]->objectName(), QString("N2"));
     EXPECT_EQ(top[3]->objectName(), QString("AboutMnu"));
     EXPECT_EQ(top[4]->objectName(), QString("Help"));
@@ -129,7 +133,8 @@ TEST_F(WindowTest, MenuOrderAndTexts) {
         {{"Open", "Открыть..."},
          {"Save", "Сохранить..."},
          {"Excel1", "Экспорт в Excel..."},
-         {"Excel2", "Экспорт в Excel часовые..."}},
+         {"Excel2", "Экспорт в Excel часовые..."},
+         {"Exit", "Выход"}},
         {{"ReadTek", "Прочитать текущие"},
          {"ReadCycle", "Текущие в цикле"},
          {"ReadArch", "Прочитать архив"},
@@ -145,9 +150,43 @@ TEST_F(WindowTest, MenuOrderAndTexts) {
         ASSERT_EQ(items.size(), menus[m].size()) << m;
         for (std::size_t i = 0; i < items.size(); ++i) {
             EXPECT_EQ(items[i]->objectName(), QString(menus[m][i].name));
-            EXPECT_EQ(items[i]->text(), QString(menus[m][i].text));
+            EXPECT_EQ(shown(items[i]->text()), QString(menus[m][i].text));
+            EXPECT_TRUE(items[i]->text().contains('&')) << menus[m][i].name;
         }
+        // No two items of a menu share a mnemonic.
+        QSet<QChar> keys;
+        for (QAction* a : items)
+            keys.insert(a->text().at(a->text().indexOf('&') + 1).toLower());
+        EXPECT_EQ(keys.size(), qsizetype(items.size())) << m;
     }
+}
+
+TEST_F(WindowTest, KeysForTheFrequentCommands) {
+    const struct {
+        const char* name;
+        QKeySequence key;
+    } keys[] = {{"ReadTek", QKeySequence(Qt::Key_F5)},
+                {"ReadArch", QKeySequence(Qt::Key_F6)},
+                {"Open", QKeySequence(QKeySequence::Open)},
+                {"Save", QKeySequence(QKeySequence::Save)},
+                {"Exit", QKeySequence(Qt::CTRL | Qt::Key_Q)}};
+    for (const auto& k : keys) {
+        auto* action = Find<QAction>(k.name);
+        ASSERT_NE(action, nullptr) << k.name;
+        EXPECT_EQ(action->shortcut(), k.key) << k.name;
+    }
+    // Stop and print are buttons; their keys are window actions that press them.
+    QSet<QKeySequence> windowKeys;
+    for (QAction* a : window.actions())
+        windowKeys.insert(a->shortcut());
+    EXPECT_TRUE(windowKeys.contains(QKeySequence(Qt::Key_Escape)));
+    EXPECT_TRUE(windowKeys.contains(QKeySequence(QKeySequence::Print)));
+
+    // "Выход" closes the window (and with it the program).
+    window.show();
+    ASSERT_TRUE(window.isVisible());
+    Find<QAction>("Exit")->trigger();
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(WindowTest, PagesInOrderWithTheirCaptions) {

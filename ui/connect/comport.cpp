@@ -1,6 +1,7 @@
 #include "ui/connect/comport.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QSerialPortInfo>
 #include <QStyle>
 #include <QTreeWidgetItem>
@@ -45,6 +46,10 @@ TFormComPort::TFormComPort(QWidget* parent)
     connect(ui_->TreeView1, &QTreeWidget::itemClicked, this, [this] { TreeView1Click(); });
     // Moving through the tree by keyboard shows the details as a click does.
     connect(ui_->TreeView1, &QTreeWidget::currentItemChanged, this, [this] { TreeView1Click(); });
+    connect(ui_->TreeView1, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        const QString port = PortOfItem(item);
+        if (!port.isEmpty()) emit PortChosen(port);
+    });
 
     Timer1.setSingleShot(true);
     Timer1.setInterval(200);
@@ -114,6 +119,9 @@ void TFormComPort::BuildTree() {
     }
     ui_->TreeView1->blockSignals(false);
     root->setExpanded(true);
+    // The port classes open too: what is looked for is one level down.
+    for (int i = 0; i < root->childCount(); ++i)
+        root->child(i)->setExpanded(true);
     // Written on every refresh, so a port that went away leaves the list even when no port
     // class is left at all.
     ui_->Memo1->setPlainText(Qs(PortListText(tree_)));
@@ -142,6 +150,18 @@ void TFormComPort::TreeView1Click() {
     ui_->ListBox1->clear();
     for (const std::string& line : lines)
         ui_->ListBox1->addItem(Qs(line));
+}
+
+QString TFormComPort::PortOfItem(const QTreeWidgetItem* item) const {
+    if (!item || item->data(0, kKindRole).toInt() != KindDevice) return {};
+    const int c = item->data(0, kClassRole).toInt();
+    const int d = item->data(0, kDeviceRole).toInt();
+    if (c < 0 || std::size_t(c) >= tree_.size() || d < 0 ||
+        std::size_t(d) >= tree_[std::size_t(c)].devices.size())
+        return {};
+    const std::vector<std::string> ports =
+        PortList({DeviceTreeClass{"", "", {tree_[std::size_t(c)].devices[std::size_t(d)]}}});
+    return ports.empty() ? QString() : Qs(ports.front());
 }
 
 QStringList TFormComPort::PortNames() const {
@@ -182,6 +202,10 @@ std::vector<DeviceRecord> TFormComPort::MachineDevices(const std::string& settin
 }
 
 void AttachComPortBrowser(TFormConnect& dialog, TFormComPort& browser) {
+    QObject::connect(&browser, &TFormComPort::PortChosen, &dialog, [&dialog](const QString& port) {
+        if (auto* box = dialog.findChild<QComboBox*>("_Port")) box->setEditText(port);
+        dialog.raise();
+    });
     browser.SetSettingsFile([&dialog] { return dialog.SettingsFile(); });
     dialog.SetPortLister([&browser] {
         browser.Button1Click(nullptr);

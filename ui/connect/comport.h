@@ -53,6 +53,14 @@ class TFormComPort : public QWidget {
 
     // The lines of Memo1.
     QStringList PortNames() const;
+    // The port text of a device entry, as the port list gives it; empty for other entries.
+    QString PortOfItem(const QTreeWidgetItem* item) const;
+
+  signals:
+    // A double click on a device: its port is chosen.
+    void PortChosen(const QString& port);
+
+  public:
     // Shows the window without blocking, raised over the others.
     void ShowBrowser();
     bool Refreshing() const { return refreshing_; }

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsSimpleTextItem>
@@ -17,13 +19,22 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QWheelEvent>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+
+#include "model/bytes.h"
+#include "model/layout.h"
+#include "ui/main/chart_curves.h"
+#include "ui/main/grid_look.h"
 
 namespace vir05 {
 
@@ -94,11 +105,30 @@ int ArchiveGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ArchiveGridModel::data(const QModelIndex& index, int role) const {
+    if (index.isValid() && role == Qt::TextAlignmentRole && index.column() >= 2)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (!index.isValid() || role != Qt::DisplayRole) return {};
     return Q(data_.CellText(std::size_t(index.row()), index.column(), format_));
 }
 
 QVariant ArchiveGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role == Qt::ToolTipRole && orientation == Qt::Horizontal) {
+        // What a column holds and in which unit.
+        static const char* const kHints[] = {"Номер записи по порядку времени",
+                                             "Время записи по часам прибора",
+                                             "Температура Т11 (Т3), °C",
+                                             "Температура Т2, °C",
+                                             "Температура Тк, °C",
+                                             "Температура наружного воздуха Тн (Т1), °C",
+                                             "Температура Т21, °C (в архиве не хранится)",
+                                             "Значение регулируемой температуры, °C",
+                                             "Задание регулятора, °C",
+                                             "Положение клапана, %",
+                                             "Номера ошибок контура, записанных вместе с отсчётом"};
+        if (section >= 0 && section < int(std::size(kHints)))
+            return QString::fromUtf8(kHints[section]);
+        return {};
+    }
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
     if (section < 0 || section >= kArchiveGridColumns) return {};
@@ -176,6 +206,10 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
     if (gridView_) {
         gridView_->setModel(grid_);
         layOut(gridView_, {60, 150});
+        for (int c = 2; c < kArchiveGridColumns; ++c)
+            gridView_->setColumnWidth(c, c == 10 ? 110 : 78);
+        gridView_->setItemDelegate(new DecimalDelegate(gridView_));
+        FreezeLeadingColumns(gridView_, 2);
         // The chart follows the grid: the record chosen in the table is brought into view.
         connect(gridView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                 [this](const QModelIndex& current) {
@@ -183,8 +217,13 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
                 });
     }
     if (eventView_) {
-        eventView_->setModel(events_);
+        // Sorted by a click on a column title; time order at first.
+        auto* sorted = new EventSortModel(this);
+        sorted->setSourceModel(events_);
+        eventView_->setModel(sorted);
         layOut(eventView_, {50, 150, 80, 170, 130, 130});
+        eventView_->setSortingEnabled(true);
+        eventView_->sortByColumn(1, Qt::AscendingOrder);
     }
     BuildChart();
     if (!pagesRoot) return;
@@ -192,6 +231,13 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
         auto* box = pagesRoot->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(i));
         if (!box) continue;
         connect(box, &QCheckBox::toggled, this, [this, box] { CheckBox1Click(box); });
+        // The legend and the readout call a series what its check box calls it.
+        for (int s = 0; s < kSeriesCount; ++s) {
+            if (series_[std::size_t(s)]->name() != box->toolTip()) continue;
+            names_[std::size_t(s)] = box->text();
+            for (QLegendMarker* m : chart_->legend()->markers(series_[std::size_t(s)]))
+                m->setLabel(box->text());
+        }
     }
     if (auto* print = pagesRoot->findChild<QPushButton*>(QStringLiteral("Button2")))
         connect(print, &QPushButton::clicked, this, [this] { Button2Click(); });
@@ -219,7 +265,16 @@ void ArchiveView::BuildChart() {
     timeAxis_->setFormat(QStringLiteral("dd.MM hh:mm"));
     rightAxis_ = new QValueAxis(chart_);
     leftAxis_ = new QValueAxis(chart_);
+    rightAxis_->setTitleText(QStringLiteral("Температура, °C"));
+    leftAxis_->setTitleText(QStringLiteral("Клапан, %"));
+    leftAxis_->setGridLineVisible(false);  // one set of grid lines: the temperatures'
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
+    // The series keep their time axis; its labels and grid lines are drawn by a second axis
+    // at round times (every 10 minutes, hour, 6 hours, day, ...), which the time axis cannot.
+    timeAxis_->setVisible(false);
+    timeLabels_ = new QCategoryAxis(chart_);
+    timeLabels_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    chart_->addAxis(timeLabels_, Qt::AlignBottom);
     chart_->addAxis(leftAxis_, Qt::AlignLeft);
     chart_->addAxis(rightAxis_, Qt::AlignRight);
     for (int i = 0; i < kSeriesCount; ++i) {
@@ -229,6 +284,7 @@ void ArchiveView::BuildChart() {
         s->attachAxis(timeAxis_);
         s->attachAxis(i == kKlapSeries ? leftAxis_ : rightAxis_);
         series_[std::size_t(i)] = s;
+        names_[std::size_t(i)] = SeriesTitles()[std::size_t(i)];
     }
     // A colour of its own for every series (the theme repeats its colours after five), and the
     // setpoint stands out: its line is twice as wide as the others.
@@ -244,8 +300,28 @@ void ArchiveView::BuildChart() {
         series_[std::size_t(i)]->setPen(pen);
     }
 
+    // The series hold the points and give the legend its colours; the curves are drawn by
+    // ChartCurves, with gaps and no more points than the plot has pixel columns.
+    std::array<QValueAxis*, kSeriesCount> axisOf{};
+    for (int i = 0; i < kSeriesCount; ++i) {
+        series_[std::size_t(i)]->setOpacity(0.0);
+        axisOf[std::size_t(i)] = i == kKlapSeries ? leftAxis_ : rightAxis_;
+    }
+    curves_ = new ChartCurves(chart_, timeAxis_, series_, axisOf);
+
+    cursorLine_ = new QGraphicsLineItem(chart_);
+    cursorLine_->setPen(QPen(QColor(0x40, 0x40, 0x40), 1, Qt::DashLine));
+    cursorLine_->setZValue(8);
+    cursorLine_->hide();
+    readoutBox_ = new QGraphicsRectItem(chart_);
+    readoutBox_->setBrush(QColor(255, 255, 255, 235));
+    readoutBox_->setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
+    readoutBox_->setZValue(9);
+    readoutBox_->hide();
     readout_ = new QGraphicsSimpleTextItem(chart_);
     readout_->setZValue(10);
+    connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, [this] { PlaceTimeLabels(); });
+    connect(chart_, &QChart::plotAreaChanged, this, [this] { PlaceTimeLabels(); });
     FitAxes();
 
     if (chartView_) {
@@ -258,13 +334,16 @@ void ArchiveView::BuildChart() {
 
 void ArchiveView::Fill(const MemoryAreas& areas, int selectedCircuit,
                        const ImageSnapshot& snapshot) {
+    SetPrintIdentity(QString::number(I32(areas.DeviceImage(), addr::DevNumber)), selectedCircuit);
     grid_->Refill(
         [&] { data_->Fill(areas.ArchiveImage(), snapshot.NumSystems(), selectedCircuit); });
+    if (gridView_) HideEmptyColumns(gridView_, 2);
     ShowTable();
 }
 
 void ArchiveView::FillEvents(const std::uint8_t* archive) {
     events_->SetRows(EventGridRows(archive, EventStampFormat{}));
+    if (eventView_) HideEmptyColumns(eventView_, 6);
 }
 
 void ArchiveView::SetCycleMode(bool on) {
@@ -320,16 +399,23 @@ void ArchiveView::ShowTable() {
 
     QList<QPointF> points;
     points.reserve(qsizetype(table.size()));
+    std::array<std::vector<double>, kSeriesCount> values;
     for (int i = 0; i < kSeriesCount; ++i) {
         points.clear();
+        std::vector<double>& column = values[std::size_t(i)];
+        column.resize(table.size());
         for (std::size_t k = 0; k < table.size(); ++k) {
             const double v = Field(table[k], i);
+            column[k] = v;
             if (HasValue(v)) points.append(QPointF(double(times_[k]), v));
         }
         series_[std::size_t(i)]->replace(points);
     }
+    curves_->SetData(times_, std::move(values));
     FitAxes();
     readout_->setText(QString());
+    readoutBox_->hide();
+    cursorLine_->hide();
 }
 
 void ArchiveView::FitAxes() {
@@ -372,6 +458,14 @@ void ArchiveView::FitAxes() {
     };
     range(false, rightMin_, rightMax_);
     range(true, leftMin_, leftMax_);
+    // Round numbers at the ticks, as on a scale.
+    for (auto [axis, lo, hi] : {std::tuple{rightAxis_, &rightMin_, &rightMax_},
+                                std::tuple{leftAxis_, &leftMin_, &leftMax_}}) {
+        axis->setRange(*lo, *hi);
+        axis->applyNiceNumbers();
+        *lo = axis->min();
+        *hi = axis->max();
+    }
     ResetZoom();
 }
 
@@ -388,7 +482,59 @@ void ArchiveView::CheckBox1Click(QCheckBox* sender) {
     for (QAbstractSeries* s : chart_->series()) {
         if (s->name() != hint) continue;
         s->setVisible(sender->isChecked());
+        ShowAxesInUse();
         return;
+    }
+}
+
+void ArchiveView::ShowAxesInUse() {
+    bool right = false;
+    for (int i = 0; i < kSeriesCount; ++i)
+        if (i != kKlapSeries && series_[std::size_t(i)]->isVisible()) right = true;
+    rightAxis_->setVisible(right);
+    leftAxis_->setVisible(series_[std::size_t(kKlapSeries)]->isVisible());
+}
+
+void ArchiveView::PlaceTimeLabels() {
+    const qint64 lo = timeAxis_->min().toMSecsSinceEpoch();
+    const qint64 hi = timeAxis_->max().toMSecsSinceEpoch();
+    for (const QString& label : timeLabels_->categoriesLabels())
+        timeLabels_->remove(label);
+    timeLabels_->setStartValue(double(lo));
+    timeLabels_->setRange(double(lo), double(hi));
+    if (hi <= lo) return;
+    // As many labels as fit side by side, at the first round step that gives no more.
+    const double width = std::max(120.0, chart_->plotArea().width());
+    const qint64 most = std::max<qint64>(2, qint64(width / 90));
+    constexpr qint64 kMin = 60000, kHour = 60 * kMin, kDay = 24 * kHour;
+    static const qint64 kSteps[] = {kMin,       2 * kMin,  5 * kMin,  10 * kMin, 15 * kMin,
+                                    30 * kMin,  kHour,     2 * kHour, 3 * kHour, 6 * kHour,
+                                    12 * kHour, kDay,      2 * kDay,  7 * kDay,  14 * kDay,
+                                    28 * kDay,  56 * kDay, 112 * kDay};
+    qint64 step = kSteps[std::size(kSteps) - 1];
+    for (const qint64 s : kSteps)
+        if ((hi - lo) / s <= most) {
+            step = s;
+            break;
+        }
+    // Round in local time: whole minutes and hours of the clock, days from midnight.
+    const QDateTime start = QDateTime::fromMSecsSinceEpoch(lo);
+    QDateTime tick;
+    if (step < kDay) {
+        const qint64 offset = qint64(start.offsetFromUtc()) * 1000;
+        tick = QDateTime::fromMSecsSinceEpoch(((lo + offset) / step + 1) * step - offset);
+    } else {
+        tick = QDateTime(start.date().addDays(1), QTime(0, 0));
+    }
+    const QString format = step < kDay ? QStringLiteral("dd.MM hh:mm") : QStringLiteral("dd.MM");
+    QStringList used;
+    for (int n = 0; n < 200 && tick.toMSecsSinceEpoch() <= hi; ++n) {
+        const QString label = tick.toString(format);
+        if (!used.contains(label)) {
+            used.append(label);
+            timeLabels_->append(label, double(tick.toMSecsSinceEpoch()));
+        }
+        tick = step < kDay ? tick.addMSecs(step) : tick.addDays(step / kDay);
     }
 }
 
@@ -486,6 +632,10 @@ std::size_t ArchiveView::NearestRecord(double msecs) const {
     return best;
 }
 
+QString ArchiveView::DisplayName(int series) const {
+    return names_[std::size_t(series)];
+}
+
 bool ArchiveView::ShowGridRowOnChart(int row) {
     const auto& rows = data_->Rows();
     if (row < 0 || static_cast<std::size_t>(row) >= rows.size() || times_.empty()) return false;
@@ -502,8 +652,7 @@ bool ArchiveView::ShowGridRowOnChart(int row) {
         timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(at - half),
                             QDateTime::fromMSecsSinceEpoch(at + half));
     }
-    readout_->setText(ReadoutOf(NearestRecord(double(at))));
-    readout_->setPos(chart_->mapFromScene(chart_->plotArea().topLeft() + QPointF(6, 4)));
+    ShowReadout(NearestRecord(double(at)));
     return true;
 }
 
@@ -511,12 +660,38 @@ QString ArchiveView::ReadoutOf(std::size_t best) const {
     const ChartRecord& r = data_->Shown()[best];
     QString text = QDateTime::fromMSecsSinceEpoch(times_[best])
                        .toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"));
+    // As finely as the values were stored: the archive keeps tenths of a degree and whole
+    // percent, the current values of cyclic reading hundredths.
+    const int decimals = data_->CycleMode() ? 2 : 1;
     for (int i = 0; i < kSeriesCount; ++i) {
         const double v = Field(r, i);
         if (!series_[std::size_t(i)]->isVisible() || !HasValue(v)) continue;
-        text += QStringLiteral("\n%1: %2").arg(SeriesTitles()[std::size_t(i)], FormatChartValue(v));
+        const QString value = i == kKlapSeries
+                                  ? QString::number(qRound(v)) + QStringLiteral(" %")
+                                  : QString::number(v, 'f', decimals) + QStringLiteral(" °C");
+        text += QStringLiteral("\n%1: %2").arg(names_[std::size_t(i)], value);
     }
     return text;
+}
+
+void ArchiveView::ShowReadout(std::optional<std::size_t> record) {
+    const QRectF plot = chart_->plotArea();
+    if (!record || times_.empty()) {
+        readout_->setText(QString());
+        readoutBox_->hide();
+        cursorLine_->hide();
+        return;
+    }
+    readout_->setText(ReadoutOf(*record));
+    readout_->setPos(plot.topLeft() + QPointF(10, 8));
+    readoutBox_->setRect(
+        readout_->mapRectToParent(readout_->boundingRect()).adjusted(-5, -4, 5, 4));
+    readoutBox_->show();
+    const double lo = double(timeAxis_->min().toMSecsSinceEpoch());
+    const double hi = double(timeAxis_->max().toMSecsSinceEpoch());
+    const double x = plot.left() + (double(times_[*record]) - lo) / (hi - lo) * plot.width();
+    cursorLine_->setLine(x, plot.top(), x, plot.bottom());
+    cursorLine_->setVisible(x >= plot.left() && x <= plot.right());
 }
 
 QString ArchiveView::ReadoutText() const {
@@ -524,9 +699,14 @@ QString ArchiveView::ReadoutText() const {
 }
 
 void ArchiveView::UpdateReadout(QPointF scenePos) {
-    readout_->setText(ReadoutAt(scenePos));
     const QRectF plot = chart_->plotArea();
-    readout_->setPos(chart_->mapFromScene(plot.topLeft() + QPointF(6, 4)));
+    if (times_.empty() || !plot.contains(scenePos) || plot.width() <= 0) {
+        ShowReadout(std::nullopt);
+        return;
+    }
+    const double lo = double(timeAxis_->min().toMSecsSinceEpoch());
+    const double hi = double(timeAxis_->max().toMSecsSinceEpoch());
+    ShowReadout(NearestRecord(lo + (hi - lo) * (scenePos.x() - plot.left()) / plot.width()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -578,7 +758,30 @@ bool ArchiveView::PrintChart(QPrinter& printer) {
     // From (W/20, H/10) to (W - W/20, H - H/10), integer divisions.
     const QRect target(w / 20, h / 10, (w - w / 20) - w / 20, (h - h / 10) - h / 10);
     RenderChart(painter, target);
+    // The title in the top margin: whose chart, which period, when it was printed.
+    QFont font = painter.font();
+    font.setPointSizeF(11);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(w / 20, 0, w - 2 * (w / 20), h / 10 - h / 60),
+                     Qt::AlignLeft | Qt::AlignBottom | Qt::TextWordWrap, PrintTitle());
     return painter.end();
+}
+
+void ArchiveView::SetPrintIdentity(QString serial, int circuit) {
+    printSerial_ = std::move(serial);
+    printCircuit_ = circuit;
+}
+
+QString ArchiveView::PrintTitle() const {
+    const QString format = QStringLiteral("dd.MM.yyyy hh:mm");
+    const QString what =
+        data_->CycleMode() ? QStringLiteral("текущие значения") : QStringLiteral("архив");
+    return QStringLiteral("ВИР-05, S/N %1, контур %2: %3 с %4 по %5. Напечатано %6")
+        .arg(printSerial_.isEmpty() ? QStringLiteral("—") : printSerial_)
+        .arg(printCircuit_ + 1)
+        .arg(what, timeAxis_->min().toString(format), timeAxis_->max().toString(format),
+             QDateTime::currentDateTime().toString(format));
 }
 
 bool ArchiveView::Button2Click() {

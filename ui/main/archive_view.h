@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/archive_view.h"
@@ -38,8 +39,11 @@
 #include "model/events.h"
 #include "model/memory.h"
 
+class QCategoryAxis;
 class QCheckBox;
 class QChart;
+class QGraphicsLineItem;
+class QGraphicsRectItem;
 class QChartView;
 class QDateTimeAxis;
 class QGraphicsSimpleTextItem;
@@ -53,6 +57,8 @@ class QValueAxis;
 class QWidget;
 
 namespace vir05 {
+
+class ChartCurves;
 
 // The archive grid: the rows of ArchiveData, the column titles as horizontal header.
 class ArchiveGridModel : public QAbstractTableModel {
@@ -152,6 +158,16 @@ class ArchiveView : public QObject {
     QDateTimeAxis* TimeAxis() const { return timeAxis_; }
     QValueAxis* ValueAxis() const { return rightAxis_; }
     QValueAxis* ValveAxis() const { return leftAxis_; }
+    ChartCurves* Curves() const { return curves_; }
+    // The labels and grid of the time axis, at round times.
+    QCategoryAxis* TimeLabels() const { return timeLabels_; }
+    // The name a series goes by on the page: its check box's caption ("T11(Т3)", "Т Задания").
+    QString DisplayName(int series) const;
+    // Where the readout's cursor line stands (x in scene coordinates; hidden: no line).
+    const QGraphicsLineItem* CursorLine() const { return cursorLine_; }
+    // Serial number and circuit for the title of a printed chart.
+    void SetPrintIdentity(QString serial, int circuit);
+    QString PrintTitle() const;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -161,11 +177,16 @@ class ArchiveView : public QObject {
     // Feeds every series from the shown table, one replace per series, and fits the axes.
     void ShowTable();
     void FitAxes();
+    // Each value axis shows while a series on it is shown.
+    void ShowAxesInUse();
+    void PlaceTimeLabels();
     void ZoomAt(QPointF scenePos, double factor);
     void Pan(QPointF from, QPointF to);
     void UpdateReadout(QPointF scenePos);
     std::size_t NearestRecord(double msecs) const;  // index into times_ (not empty)
     QString ReadoutOf(std::size_t record) const;
+    // The boxed readout and the cursor line at `record` (none: hidden).
+    void ShowReadout(std::optional<std::size_t> record);
     // Milliseconds since the epoch of a controller stamp in the computer's local time.
     qint64 LocalMSecs(const ChartStamp& s);
 
@@ -181,6 +202,13 @@ class ArchiveView : public QObject {
     QValueAxis* rightAxis_ = nullptr;
     QValueAxis* leftAxis_ = nullptr;
     QGraphicsSimpleTextItem* readout_ = nullptr;
+    QGraphicsRectItem* readoutBox_ = nullptr;
+    QGraphicsLineItem* cursorLine_ = nullptr;
+    ChartCurves* curves_ = nullptr;
+    QCategoryAxis* timeLabels_ = nullptr;
+    std::array<QString, kSeriesCount> names_;
+    QString printSerial_;
+    int printCircuit_ = 0;
     std::vector<qint64> times_;  // x of every record of the shown table, in table order
     // The ranges of the whole data, for ResetZoom.
     qint64 fullMin_ = 0, fullMax_ = 0;

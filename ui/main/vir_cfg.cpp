@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QProxyStyle>
@@ -10,6 +12,7 @@
 #include <QTabBar>
 #include <algorithm>
 
+#include "ui/main/window_frame.h"
 #include "ui_page_archive.h"
 #include "ui_page_chart.h"
 #include "ui_page_circuits.h"
@@ -86,6 +89,12 @@ TFormCfg::TFormCfg(QWidget* parent)
     ui_->PanelProgress->setMinimumHeight(panelHeight);
     ui_->ErrCount->setCursor(Qt::PointingHandCursor);
     ui_->ErrCount->installEventFilter(this);
+    // What the two numbers of the progress panel are.
+    if (auto* row = qobject_cast<QHBoxLayout*>(ui_->PanelProgress->layout())) {
+        row->insertWidget(0, new QLabel(QStringLiteral("Выполнено:"), ui_->PanelProgress));
+        row->insertWidget(row->indexOf(ui_->ErrCount),
+                          new QLabel(QStringLiteral("Повторов:"), ui_->PanelProgress));
+    }
 
     for (QWidget* box :
          {current_->DP1, current_->DP2, current_->DP3, current_->DP12, current_->DP22,
@@ -93,6 +102,7 @@ TFormCfg::TFormCfg(QWidget* parent)
         MakeDisplayOnly(box);
 
     Wire();
+    SetUpMenuKeys(*this);
 }
 
 TFormCfg::~TFormCfg() = default;
@@ -227,13 +237,19 @@ void TFormCfg::closeEvent(QCloseEvent* event) {
 }
 
 void TFormCfg::showEvent(QShowEvent* event) {
-    // Centred on the desktop the first time it is shown.
+    // Centred on the desktop the first time it is shown, cut to the screen so that the title
+    // bar and the menu are always reachable; a remembered place (WindowPlace) comes first.
     if (!centred_) {
         centred_ = true;
-        if (QScreen* screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
+        QScreen* screen = this->screen();
+        if (screen && !property(kPlacedProperty).toBool()) {
+            const QMargins frame = frameGeometry() == geometry()
+                                       ? QMargins(6, 32, 6, 6)
+                                       : QMargins(geometry().left() - frameGeometry().left(),
+                                                  geometry().top() - frameGeometry().top(),
+                                                  frameGeometry().right() - geometry().right(),
+                                                  frameGeometry().bottom() - geometry().bottom());
+            setGeometry(FitOnScreen(size(), std::nullopt, frame, screen->availableGeometry()));
         }
     }
     QMainWindow::showEvent(event);
