@@ -648,8 +648,8 @@ int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutc
     InstallToolkitTranslations(app);
     const std::string separator = SystemDecimalSeparator();
     WindowSession session(areas, commandLine, startup, log, LinkTiming::Default(), separator);
-    session.KeepPlaces(
-        QDir(QCoreApplication::applicationDirPath()).filePath(kSettingsFileName).toStdString());
+    // Window places go to the same "vir05.ini" as the other settings, wherever that is kept.
+    session.KeepPlaces(SettingsPath(session.Locations().settingsDir));
     session.Window().show();
     session.FormShow();
     return QApplication::exec();
