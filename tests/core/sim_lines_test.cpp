@@ -228,6 +228,38 @@ TEST_F(SimTcp, RefusedConnections) {
     close(fd);
 }
 
+// True when the bytes are the ascending noise of a flood: 0, 1, ... 255, 0, ... from where they
+// start.
+bool AscendingNoise(const Bytes& b) {
+    for (std::size_t i = 1; i < b.size(); ++i)
+        if (b[i] != static_cast<std::uint8_t>(b[i - 1] + 1)) return false;
+    return !b.empty();
+}
+
+// True when the bytes end in a whole 8-byte reply to a one-byte memory read.
+bool EndsInAReply(const Bytes& b) {
+    return b.size() >= 8 && b[b.size() - 8] == 0xAA && FrameValid(b.data() + b.size() - 8, 8);
+}
+
+TEST_F(SimTcp, AFloodLastsUntilTheConnectionCloses) {
+    int fd = Connect();
+    ASSERT_GE(fd, 0);
+    faults_.ApplyToNext(sim::FaultKind::Flood, 1);
+    Send(fd, MemoryRead(83, 1));
+    const Bytes noise = ReadCount(fd, 300000, 20s);
+    ASSERT_GE(noise.size(), 300000u);  // far more than any reply
+    EXPECT_TRUE(AscendingNoise(noise));
+    close(fd);
+    // The flood ended with the connection: the next one is served.
+    fd = ConnectEventually();
+    ASSERT_GE(fd, 0);
+    Send(fd, ImageRead());
+    const Bytes reply = ReadCount(fd, 1962);
+    ASSERT_EQ(reply.size(), 1962u);
+    EXPECT_TRUE(FrameValid(reply.data(), reply.size()));
+    close(fd);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 int OpenTerminal(const std::string& path) {
@@ -263,6 +295,15 @@ TEST_F(SimPty, AnswersOverThePseudoTerminal) {
     const Bytes bad = ReadCount(fd, 107);
     ASSERT_EQ(bad.size(), 107u);
     EXPECT_FALSE(FrameValid(bad.data(), bad.size()));
+
+    // A flood goes on until the tool sends again; the new frame is then answered after it.
+    faults_.ApplyToNext(sim::FaultKind::Flood, 1);
+    Send(fd, MemoryRead(83, 1));
+    const Bytes noise = ReadCount(fd, 4000);
+    ASSERT_GE(noise.size(), 4000u);
+    EXPECT_TRUE(AscendingNoise(noise));
+    Send(fd, MemoryRead(83, 1));
+    EXPECT_TRUE(EndsInAReply(ReadUntil(fd, EndsInAReply, 10s)));
     close(fd);
 }
 
