@@ -116,6 +116,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     });
     connect_ = std::make_unique<TFormConnect>(window_.get());
     connect_->setWindowFlag(Qt::Window);
+    AddRussianHints(*connect_);
     // The COM port browser gives the dialog its port list; "?" refreshes and shows it.
     comport_ = std::make_unique<TFormComPort>(window_.get());
     comport_->setWindowFlag(Qt::Window);
@@ -292,7 +293,9 @@ void WindowSession::WireServiceAndExport() {
         exporter_->SetDirectory(Q(workDir_));
         exporter_->Excel1Click(hourly);
     });
-    connect(w, &TFormCfg::HelpClick, this, [this] { HelpClick(Q(locations_.helpDir)); });
+    connect(w, &TFormCfg::HelpClick, this, [this] {
+        HelpClick(Q(locations_.helpDir), {}, [this](const QString& t) { window_->SetCaption(t); });
+    });
     connect(w, &TFormCfg::AboutMnuClick, this, [this] { AboutMnuClick(window_.get()); });
 }
 

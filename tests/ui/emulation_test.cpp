@@ -92,6 +92,23 @@ TEST_F(EmulationTest, TickSendsTheMeasurementAndTheValveFollowsTheAnswer) {
     EXPECT_FALSE(session_->Window().ProgressPanelVisible());
 }
 
+// While the emulation runs the tool panel does not flicker back between the exchanges; it comes
+// back when the emulation is switched off.
+TEST_F(EmulationTest, ThePanelsHoldStillWhileTheEmulationRuns) {
+    auto* on = Control<QCheckBox>("Emulatuon");
+    ASSERT_NE(on, nullptr);
+    on->setChecked(true);
+    ASSERT_TRUE(Page().TimerEmu().isActive());
+    Page().TimerEmuTimer();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_GE(Page().ChartData().Records().size(), 1u);  // the exchange completed
+    EXPECT_FALSE(session_->Window().ReadPanelVisible());
+    on->setChecked(false);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(session_->Window().ReadPanelVisible());
+    EXPECT_FALSE(session_->Window().ProgressPanelVisible());
+}
+
 TEST_F(EmulationTest, AFailedExchangeLeavesValveChartAndFlag) {
     Control<QDoubleSpinBox>("KlapSys")->setValue(10);
     faults_.Set({sim::FaultKind::Silence});

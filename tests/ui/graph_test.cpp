@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -66,6 +68,25 @@ TEST_F(GraphEditor, RedisplayFromTheImage) {
     EXPECT_EQ(editor->SpinV()->value(), -5);
     EXPECT_TRUE(editor->Day(0)->isChecked());
     EXPECT_FALSE(editor->Day(1)->isChecked());
+}
+
+// The caption stays "ValueGraph"; the window says which graph of which circuit it shows.
+TEST_F(GraphEditor, SaysWhichGraphAndCircuit) {
+    auto* shown = editor->findChild<QLabel*>("GraphShown");
+    ASSERT_NE(shown, nullptr);
+    const struct {
+        int circuit, graph;
+        const char* want;
+    } cases[] = {{0, 0, "Контур 1: график контура («Просмотр»)"},
+                 {1, 1, "Контур 2: график 1,2"},
+                 {0, 2, "Контур 1: график 3,4"}};
+    for (const auto& c : cases) {
+        areas->SelectedCircuit = c.circuit;
+        editor->SetGraph(c.graph);
+        editor->ShowItClick();
+        EXPECT_EQ(shown->text(), QString(c.want));
+        EXPECT_EQ(editor->windowTitle(), QString("ValueGraph"));
+    }
 }
 
 TEST_F(GraphEditor, OtherCircuitAndGraphAddresses) {

@@ -32,6 +32,9 @@ class LayoutTest : public ::testing::TestWithParam<std::uint32_t> {
         ApplyControlState(window.Pages(), state);
         window.SetServicePagesVisible(true);
         window.show();
+        // The test screen is smaller than the window, which opens cut to it; the layout is
+        // checked at the window's own size, as on a screen that holds it.
+        window.resize(968, 809);
         for (int i = 0; i < 5; ++i)
             QApplication::processEvents();
     }

@@ -31,6 +31,17 @@ TEST(Help, OpensThePageOfTheProgramDirectoryOnly) {
     EXPECT_TRUE(HelpClick(dir.path(), open));
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(dir.filePath("vir05.html")));
+
+    // A page that no program opens: the caption says so; an opened one says nothing.
+    QStringList captions;
+    auto caption = [&](const QString& t) { captions << t; };
+    EXPECT_TRUE(HelpClick(
+        dir.path(), [](const QUrl&) { return false; }, caption));
+    ASSERT_EQ(captions.size(), 1);
+    EXPECT_TRUE(captions[0].contains("программа для её просмотра не найдена"));
+    EXPECT_TRUE(captions[0].contains("vir05.html"));
+    EXPECT_TRUE(HelpClick(dir.path(), open, caption));
+    EXPECT_EQ(captions.size(), 1);
 }
 
 TEST(About, ShowsNameVersionContactsAndAnimates) {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -15,6 +16,7 @@
 #include <optional>
 
 #include "model/settings.h"
+#include "ui/connect/connect.h"
 #include "ui/main/vir_cfg.h"
 #include "ui/main/window_frame.h"
 
@@ -217,6 +219,41 @@ TEST(ToolkitTranslation, MessageBoxButtonsAreRussian) {
     EXPECT_EQ(yesNo.button(QMessageBox::Yes)->text().remove('&'), QString("Да"));
     QCoreApplication::removeTranslator(translator);
     delete translator;
+}
+
+}  // namespace
+}  // namespace vir05
+
+namespace vir05 {
+namespace {
+
+// English captions and program identifiers keep their text and get a Russian hint.
+TEST(RussianHints, EnglishCaptionsAndIdentifiersAreExplained) {
+    TFormCfg window;
+    TFormConnect dialog;
+    AddRussianHints(dialog);
+    const struct {
+        QWidget* root;
+        const char* name;
+        const char* caption;
+    } cases[] = {{&dialog, "ShowFull", "ShowFull"},
+                 {window.Pages(), "Button1", "Clear"},
+                 {window.Pages(), "LCntOffKp", "CntOffKp"},
+                 {window.Pages(), "Lcnt_bigTi", "cnt_bigTi"}};
+    const QRegularExpression cyrillic("[А-Яа-я]");
+    for (const auto& c : cases) {
+        QWidget* w = nullptr;
+        for (QWidget* candidate : c.root->findChildren<QWidget*>(c.name))
+            if (candidate->property("text").toString() == c.caption) w = candidate;
+        ASSERT_NE(w, nullptr) << c.name;
+        EXPECT_TRUE(w->toolTip().contains(cyrillic)) << c.name;
+    }
+    // The connection dialog's "?" keeps its own hint.
+    auto* ask = dialog.findChild<QWidget*>("Button1");
+    ASSERT_NE(ask, nullptr);
+    const QString before = ask->toolTip();
+    AddRussianHints(dialog);
+    EXPECT_EQ(ask->toolTip(), before);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -107,6 +108,21 @@ TEST_F(WindowTest, FrameCaptionSizeAndPanels) {
     EXPECT_EQ(window.Circuit(), 0);
     ASSERT_NE(Find<QLabel>("LabelCircuit"), nullptr);
     EXPECT_EQ(Find<QLabel>("LabelCircuit")->text(), QString("Контур:"));
+}
+
+// The progress panel says what its two numbers are: a label before the bar and before the
+// retry counter.
+TEST_F(WindowTest, ProgressAndRetriesAreLabelled) {
+    auto* row = qobject_cast<QHBoxLayout*>(Find("PanelProgress")->layout());
+    ASSERT_NE(row, nullptr);
+    auto labelBefore = [row](QWidget* w) {
+        const int at = row->indexOf(w);
+        QLayoutItem* item = at > 0 ? row->itemAt(at - 1) : nullptr;
+        auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr;
+        return label ? label->text() : QString();
+    };
+    EXPECT_EQ(labelBefore(Find("ProgressBar")), QString("Выполнено:"));
+    EXPECT_EQ(labelBefore(Find("ErrCount")), QString("Повторов:"));
 }
 
 TEST_F(WindowTest, MenuOrderAndTexts) {

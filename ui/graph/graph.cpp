@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QHeaderView>
+#include <QLabel>
 #include <QShowEvent>
 #include <QTableWidget>
 #include <array>
@@ -42,6 +43,14 @@ void SetCell(QTableWidget* grid, int row, int col, const QString& text) {
 TValueGraph::TValueGraph(MemoryAreas& areas, QWidget* parent)
     : QWidget(parent, Qt::Window), ui_(std::make_unique<Ui::TValueGraph>()), areas_(areas) {
     ui_->setupUi(this);
+    // The caption keeps its name; what is shown is said inside the window.
+    shown_ = new QLabel(this);
+    shown_->setObjectName("GraphShown");
+    QFont bold = shown_->font();
+    bold.setBold(true);
+    shown_->setFont(bold);
+    shown_->setToolTip(QStringLiteral("Редактор недельных графиков значений прибора"));
+    ui_->SideLayout->insertWidget(0, shown_);
     QTableWidget* grid = ui_->GraphGrid;
     grid->setColumnCount(4);
     grid->setRowCount(kRows);
@@ -146,6 +155,12 @@ void TValueGraph::ShowItClick(QObject*) {
         SetCell(grid, 0, col, QString::fromUtf8(headers[col]));
     ui_->RxSpinEditV->setRange(ScheduleValueMin(graph_), ScheduleValueMax(graph_));
     const int c = Circuit();
+    static const char* const kGraphNames[] = {"график контура («Просмотр»)", "график 1,2",
+                                              "график 3,4"};
+    shown_->setText(QStringLiteral("Контур %1: %2")
+                        .arg(c + 1)
+                        .arg(graph_ >= 0 && graph_ < 3 ? QString::fromUtf8(kGraphNames[graph_])
+                                                       : QString::number(graph_)));
     for (int s = 0; s < kScheduleEntries; ++s) {
         const int row = s + 1;
         SetCell(grid, row, 0, QString::number(row));

@@ -23,6 +23,8 @@ namespace Ui {
 class TValueGraph;
 }
 
+class QLabel;
+
 namespace vir05 {
 
 class TValueGraph : public QWidget {
@@ -79,7 +81,8 @@ class TValueGraph : public QWidget {
     std::unique_ptr<Ui::TValueGraph> ui_;
     MemoryAreas& areas_;
     int graph_ = 0;
-    bool loading_ = false;  // set while the controls are loaded from a row
+    QLabel* shown_ = nullptr;  // which graph of which circuit is shown
+    bool loading_ = false;     // set while the controls are loaded from a row
 };
 
 }  // namespace vir05

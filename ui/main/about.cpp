@@ -13,14 +13,15 @@
 
 namespace vir05 {
 
-bool HelpClick(const QString& programDir, const std::function<bool(const QUrl&)>& open) {
+bool HelpClick(const QString& programDir, const std::function<bool(const QUrl&)>& open,
+               const std::function<void(const QString&)>& caption) {
     const QString path = QDir(programDir).filePath(kHelpFileName);
     if (!QFileInfo(path).isFile()) return false;
     const QUrl url = QUrl::fromLocalFile(path);
-    if (open)
-        open(url);
-    else
-        QDesktopServices::openUrl(url);
+    const bool opened = open ? open(url) : QDesktopServices::openUrl(url);
+    if (!opened && caption)
+        caption("Справка " + QDir::toNativeSeparators(path) +
+                " есть, но программа для её просмотра не найдена");
     return true;
 }
 

@@ -15,9 +15,12 @@ inline constexpr const char* kHelpFileName = "vir05.html";
 inline constexpr const char* kProgramVersion = "1.0.0";
 
 // Opens the help page of `programDir` with the desktop's viewer (`open`, or
-// QDesktopServices::openUrl when empty). A missing file or a viewer that does not start is not
-// reported. Returns whether the viewer was asked.
-bool HelpClick(const QString& programDir, const std::function<bool(const QUrl&)>& open = {});
+// QDesktopServices::openUrl when empty). A missing file is not reported. Returns whether the
+// viewer was asked.
+// When the page is there but nothing opens it (no viewer), `caption` is told so, as the
+// spreadsheet export does.
+bool HelpClick(const QString& programDir, const std::function<bool(const QUrl&)>& open = {},
+               const std::function<void(const QString&)>& caption = {});
 
 // A small gauge whose needle sweeps to and fro while it is shown.
 class TAboutGauge : public QWidget {

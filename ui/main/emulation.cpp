@@ -105,10 +105,14 @@ void EmulationPage::ShowFields() {
 }
 
 void EmulationPage::EmulatuonClick() {
-    if (emulatuon_ && emulatuon_->isChecked())
+    if (emulatuon_ && emulatuon_->isChecked()) {
         timer_.start();
-    else
-        timer_.stop();
+        return;
+    }
+    timer_.stop();
+    // The panels stayed as while a command runs between the exchanges; now they come back
+    // (at once when no exchange runs, else when it completes).
+    if (hooks_.restorePanels && !(hooks_.linkBusy && hooks_.linkBusy())) hooks_.restorePanels();
 }
 
 void EmulationPage::TimerEmuTimer() {
@@ -129,7 +133,9 @@ void EmulationPage::Complete(const std::uint8_t* answer) {
     fields_ = ReadFields();
     EmulationComplete(fields_, answer, hooks_.image ? hooks_.image() : scratch_.data());
     ShowFields();
-    if (hooks_.restorePanels) hooks_.restorePanels();
+    // While the emulation runs, an exchange starts every second: the tool panel stays as while
+    // a command runs instead of flickering back for a fraction of each second.
+    if (hooks_.restorePanels && !timer_.isActive()) hooks_.restorePanels();
     AddChartClick();
 }
 

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTableView>
 
@@ -11,10 +10,22 @@ namespace vir05 {
 
 namespace {
 
-// A plain decimal number as the program writes them: "-7", "21.5", "0.07".
+// A plain decimal number as the program writes them: "-7", "21.5", "0.07". Checked by hand:
+// sorting asks this for every comparison.
 bool IsNumber(const QString& text) {
-    static const QRegularExpression number(QStringLiteral("^-?\\d+(\\.\\d+)?$"));
-    return number.match(text).hasMatch();
+    qsizetype i = text.startsWith('-') ? 1 : 0;
+    qsizetype digits = 0, point = -1;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isDigit() && c.unicode() < 128) {
+            ++digits;
+        } else if (c == '.' && point < 0 && digits > 0) {
+            point = i;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0 && point != text.size() - 1;
 }
 
 // Keeps the frozen view's geometry and scrolling with the main view.
@@ -170,12 +181,33 @@ QVariant EventSortModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 qint64 EventSortModel::TimeKey(const QString& text) {
-    static const QRegularExpression stamp(QStringLiteral(
-        "^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{2,4})(?:\\s+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?)?$"));
-    const QRegularExpressionMatch m = stamp.match(text.trimmed());
-    if (!m.hasMatch()) return -1;
-    auto n = [&](int i) { return m.captured(i).isEmpty() ? 0LL : m.captured(i).toLongLong(); };
-    return ((((n(3) * 100 + n(2)) * 100 + n(1)) * 100 + n(4)) * 100 + n(5)) * 100 + n(6);
+    // Up to six runs of digits: day, month, year, then hour, minute, second; "." between the
+    // date's, ":" between the time's, blanks between date and time. By hand, as IsNumber.
+    qint64 part[6] = {};
+    int parts = 0;
+    int digits = 0;
+    const QString t = text.trimmed();
+    for (qsizetype i = 0; i <= t.size(); ++i) {
+        const QChar c = i < t.size() ? t[i] : QChar(' ');
+        if (c.isDigit() && c.unicode() < 128) {
+            if (parts >= 6 || ++digits > 4) return -1;
+            part[parts] = part[parts] * 10 + (c.unicode() - '0');
+            continue;
+        }
+        if (digits == 0) {
+            if (c == ' ' && parts == 3) continue;  // more blanks between date and time
+            return -1;
+        }
+        const bool fits = (parts < 2 && c == '.') || (parts == 2 && c == ' ') ||
+                          ((parts == 3 || parts == 4) && c == ':') || (parts == 5 && c == ' ') ||
+                          (i == t.size());
+        if (!fits) return -1;
+        ++parts;
+        digits = 0;
+    }
+    if (parts != 3 && parts != 5 && parts != 6) return -1;
+    return ((((part[2] * 100 + part[1]) * 100 + part[0]) * 100 + part[3]) * 100 + part[4]) * 100 +
+           part[5];
 }
 
 bool EventSortModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {

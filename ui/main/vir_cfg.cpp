@@ -103,6 +103,7 @@ TFormCfg::TFormCfg(QWidget* parent)
 
     Wire();
     SetUpMenuKeys(*this);
+    AddRussianHints(*this);
 }
 
 TFormCfg::~TFormCfg() = default;

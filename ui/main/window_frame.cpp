@@ -179,6 +179,36 @@ bool RestoreLastPage(QTabWidget& pages, const std::string& settingsPath) {
     return false;
 }
 
+void AddRussianHints(QWidget& root) {
+    struct Hint {
+        const char* name;
+        const char* caption;  // the control's caption must be this (names repeat across forms)
+        const char* hint;
+    };
+    static const Hint kHints[] = {
+        {"ShowFull", "ShowFull",
+         "Показать страницы, которые открывает введённый пин-код (сервисный код — все)"},
+        {"Button1", "Clear", "Очистить график эмуляции"},
+        {"LCntOffKp", "CntOffKp", "Счётчик автоподстройки Kp регулятора выбранного контура"},
+        {"LCntOffTi", "CntOffTi", "Счётчик автоподстройки Ti регулятора выбранного контура"},
+        {"LDivideKp", "DivideKp", "Делитель автоподстройки Kp регулятора выбранного контура"},
+        {"LDivideTi", "DivideTi", "Делитель автоподстройки Ti регулятора выбранного контура"},
+        {"Lcnt_bigKp", "cnt_bigKp",
+         "Счётчик больших значений Kp при автоподстройке выбранного контура"},
+        {"Lcnt_bigTi", "cnt_bigTi",
+         "Счётчик больших значений Ti при автоподстройке выбранного контура"},
+        {"LADelta", "ADelta", "Изменение кода АЦП с прошлого чтения"},
+    };
+    for (const Hint& h : kHints) {
+        for (QWidget* w : root.findChildren<QWidget*>(h.name)) {
+            const QVariant caption = w->property("text");
+            if (caption.toString() != QString::fromUtf8(h.caption) || !w->toolTip().isEmpty())
+                continue;
+            w->setToolTip(QString::fromUtf8(h.hint));
+        }
+    }
+}
+
 void SetUpMenuKeys(QMainWindow& window) {
     struct Item {
         const char* name;

@@ -76,6 +76,10 @@ class WindowPlace : public QObject {
 void StoreLastPage(const QTabWidget& pages, const std::string& settingsPath);
 bool RestoreLastPage(QTabWidget& pages, const std::string& settingsPath);
 
+// Russian hints on the controls whose caption is an English word or a program identifier
+// ("ShowFull", "Clear", "CntOffKp", ...); the captions stay. Controls that have a hint keep it.
+void AddRussianHints(QWidget& root);
+
 // Mnemonics on every menu and item, keys for the frequent commands, and "Выход" at the end of
 // the menu "Файлы". Items are found by object name; the texts shown stay as they are.
 void SetUpMenuKeys(QMainWindow& window);
