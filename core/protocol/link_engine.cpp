@@ -564,17 +564,25 @@ bool LinkEngine::ReadCurrent() {
 void LinkEngine::ReadArchive() {
     if (!ReadCurrent()) return;
     if (req_.Command.load() != command::ReadArchive) return;
+    // An exchange that failed may still be answered, late and whole: that reply would pass for
+    // the next block's (same length, valid checksum, the data of another place in the ring).
+    // After a phase that needed a retry, the line is drained until it is quiet.
+    bool retried = req_.ErrorCount.load() > 0;
     // The image just read is also in RxBuffer (six header bytes first); reading it there works
     // without a destination too.
     const std::uint8_t* image = req_.RxBuffer.data() + kReplyHeaderSize;
     const ArchivePlan plan = PlanArchive(U8(image, addr::NumSystems), U32(image, addr::ArchPos),
                                          U16(image, addr::SoftVer), req_.ArchiveSlots.load());
-    Drain();
+    if (retried)
+        DrainRest();
+    else
+        Drain();
     int blocksRead = 0;
     req_.ArchiveBlocksPlanned = plan.Blocks();
     for (int k = 1; k <= plan.Blocks(); ++k) {
         const std::uint32_t s = plan.BlockStart(k);
         bool ok = false;
+        retried = false;
         for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
             // The rest of a reply cut by a long gap may come after the failed attempt; a retry
             // drains it first, as every image read does, so it is not taken for the new reply.
@@ -583,6 +591,7 @@ void LinkEngine::ReadArchive() {
             if (!Cancelled()) ShowLinkText();
             if (Cancelled() || ok || attempt == kReadAttempts) break;
             req_.Status = 0;
+            retried = true;
         }
         if (ok) {
             if (req_.Destination) {
@@ -593,6 +602,7 @@ void LinkEngine::ReadArchive() {
             }
             ++blocksRead;
             req_.ArchiveBlocksRead = blocksRead;
+            if (retried && k < plan.Blocks()) DrainRest();  // after the copy: it uses RxBuffer
         }
         if (req_.Status.load() != 0 || Cancelled()) break;
     }
