@@ -592,6 +592,10 @@ void LinkEngine::ReadArchive() {
     blocksRead_ = 0;
     if (!ReadCurrent()) return;
     if (req_.Command.load() != command::ReadArchive) return;
+    // An exchange that failed may still be answered, late and whole: that reply would pass for
+    // the next block's (same length, valid checksum, the data of another place in the ring).
+    // After a phase that needed a retry, the line is drained until it is quiet.
+    bool retried = req_.ErrorCount.load() > 0;
     // The image just read is also in RxBuffer (six header bytes first); reading it there works
     // without a destination too.
     const std::uint8_t* image = req_.RxBuffer.data() + kReplyHeaderSize;
@@ -607,13 +611,17 @@ void LinkEngine::ReadArchive() {
         progressTotal = static_cast<std::uint32_t>(std::max(chosen.count, 1) * kArchiveBlockSize);
     }
     const int blocks = chooser_ ? chosen.count : plan.Blocks();
-    Drain();
+    if (retried)
+        DrainRest();
+    else
+        Drain();
     int& blocksRead = blocksRead_;
     blocksRead = 0;
     req_.ArchiveBlocksPlanned = blocks;
     for (int k = 1; k <= blocks; ++k) {
         const std::uint32_t s = chooser_ ? chosen.start[k - 1] : plan.BlockStart(k);
         bool ok = false;
+        retried = false;
         for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
             // The rest of a reply cut by a long gap may come after the failed attempt; a retry
             // drains it first, as every image read does, so it is not taken for the new reply.
@@ -622,6 +630,7 @@ void LinkEngine::ReadArchive() {
             if (!Cancelled()) ShowLinkText();
             if (Cancelled() || ok || attempt == kReadAttempts) break;
             req_.Status = 0;
+            retried = true;
         }
         if (ok) {
             if (req_.Destination) {
@@ -632,6 +641,7 @@ void LinkEngine::ReadArchive() {
             }
             ++blocksRead;
             req_.ArchiveBlocksRead = blocksRead;
+            if (retried && k < blocks) DrainRest();  // after the copy: it uses RxBuffer
         }
         if (req_.Status.load() != 0 || Cancelled()) break;
     }

@@ -550,6 +550,34 @@ TEST(LinkArchiveRead, AStopRightAfterACarrierLossLeavesTheNextCommandAlone) {
         std::memcmp(rig.areas->ReceiveArea.data() + 6, rig.controller.image.data(), kImageSize), 0);
 }
 
+// A block whose first reply comes after its wait has ended is asked for again; the late reply
+// serves the retry, and the retry's own reply, whole and valid, follows it. It must not pass for
+// the next block's reply: each block holds the data of its own place in the ring.
+TEST(LinkArchiveRead, AReplyToAnAbandonedAttemptIsNeverTakenForTheNextBlock) {
+    for (const int lateBlock : {0, 1, 2}) {  // the image read, the first and the second block
+        SCOPED_TRACE(lateBlock);
+        LinkRig rig;
+        FillRecordArchive(rig);
+        PutU32(rig.controller.image.data(), addr::ArchPos, 126976);
+        rig.controller.image[addr::NumSystems] = 2;
+        rig.controller.tamper = [&](RxStream& r, int index, const Bytes&) {
+            if (index == lateBlock)  // later than the first-byte wait of ReplyTicks ticks
+                r.insert(r.begin(), kInitialReplyTicks + 2, std::nullopt);
+        };
+        rig.Run(command::ReadArchive);
+        EXPECT_EQ(rig.req().Status, 0) << rig.req().ErrorText;
+        EXPECT_EQ(rig.req().ErrorCount, 1);
+        const ArchivePlan plan = PlanArchive(2, 126976, 0, kDefaultArchiveSlots);
+        for (int k = 1; k <= plan.Blocks(); ++k) {
+            const std::uint32_t s = plan.BlockStart(k);
+            EXPECT_EQ(std::memcmp(rig.areas->ReceiveArea.data() + 4096 + s,
+                                  rig.controller.archive.data() + s, 32768),
+                      0)
+                << "block " << k;
+        }
+    }
+}
+
 TEST(LinkArchiveRead, WithoutDestinationReadsTheBlocksAndCopiesNothing) {
     // The archive plan comes from the reply itself, so a null destination is no obstacle.
     LinkRig rig;

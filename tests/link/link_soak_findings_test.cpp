@@ -20,14 +20,17 @@ TEST_F(LinkTest, TheRetryOfAStalledArchiveBlockDrainsTheRestOfTheCutReply) {
         rule.kind = sim::FaultKind::Stall;
         rule.every = 2;  // the image reply goes clean, the first block's reply stalls
         rule.limit = 1;
-        rule.stallMs = 400;  // four reply waits of 20 ticks of 5 ms
+        // Far longer than the reply wait of 20 ticks of 5 ms, also when a loaded machine makes
+        // every tick late: the wait must cut the reply before the stall ends.
+        rule.stallMs = 3000;
         sim.faults.Set(rule);
         captions_.clear();
         link_->SetShowLinkText([this](const std::string& text) {
             captions_.push_back(text);
             // The caption after the cut block is served late, once the rest of the reply has
-            // come; a window busy for a moment does the same.
-            if (captions_.size() == 2) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            // come (the cut came after the stall began, so a whole stall and more is enough);
+            // a window busy for a moment does the same.
+            if (captions_.size() == 2) std::this_thread::sleep_for(std::chrono::milliseconds(3500));
         });
         ASSERT_TRUE(StartTcp(command::ReadArchive));
         WaitDone();

@@ -66,8 +66,9 @@ const char* LineName(Line line) {
     return line == Line::Tcp ? "TCP" : "PTY";
 }
 
-// The soak's waits: ticks of 4 ms, so that the reply wait of 20 ticks spans 80 ms on TCP and
-// 280 ms on the serial line, far more than the simulator needs between bytes. An empty poll of
+// The soak's waits: ticks of 4 ms, and a reply wait of 60 ticks that spans 240 ms on TCP and
+// 840 ms on the serial line, far more than the simulator needs between bytes also on a loaded
+// machine (where a wait of 80 ms let clean replies miss their attempt). An empty poll of
 // the serial line waits 10 ms for a byte: the simulated line sends its bytes in slices of 5 ms
 // of line time, and only a poll longer than that finds a line empty exactly when it is quiet,
 // as a real line's poll of 100 ms does.
@@ -78,6 +79,7 @@ LinkTiming SoakTiming() {
     t.beforeTcpSendMs = 1;
     t.serialReadTimeoutMs = 10;
     t.tcpConnectTimeoutMs = 5000;
+    t.replyTicksCreated = 60;
     return t;
 }
 
@@ -88,9 +90,10 @@ int TickMs(const LinkTiming& t, Line line) {
 
 // Reply waits a stalled reply outlasts. An image reply is cut by one gap of ReplyTicks - 1
 // ticks; an archive block waits once more, for its checksum byte, and then drains for a
-// quarter of the reply wait, so its stall is longer. Both leave room for ticks that run late.
+// quarter of the reply wait, so its stall is longer. Both leave room for ticks that run late,
+// as they do on a loaded machine.
 double StallReplyWaits(bool archiveBlock) {
-    return archiveBlock ? 4.0 : 2.0;
+    return archiveBlock ? 5.0 : 3.0;
 }
 // Pauses that have surely passed between the last byte before the stall and the caption step.
 int PausesBeforeCaption(const LinkTiming& t, bool archiveBlock) {
