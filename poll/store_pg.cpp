@@ -272,6 +272,7 @@ bool PgStore::Exec(const char* sql, std::string& error) {
 
 void PgStore::SetFence(std::int64_t slot, std::string holder) {
     fenced_ = true;
+    statesLoaded_ = false;  // a new round: read the states afresh
     slot_ = slot;
     holder_ = std::move(holder);
 }
@@ -299,24 +300,31 @@ bool PgStore::Fence(const std::string& controller, std::int64_t readingId, bool 
     return true;
 }
 
+// The poller asks for every controller's state before a round: one query answers them all,
+// and the answers hold until the next round (SetFence) or the controller's next reading.
 bool PgStore::State(const std::string& controller, std::optional<StoredState>& state,
                     std::string& error) {
     state.reset();
-    if (!Connected(error)) return false;
-    Result r = Run(conn_,
-                   "SELECT arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock"
-                   " FROM controller WHERE name = $1 AND arch_pos IS NOT NULL",
-                   {controller});
-    if (!Ok(r)) return error = Error(url_ + ": cannot read a controller's state"), false;
-    if (PQntuples(r.get()) == 0) return true;
-    StoredState s;
-    s.serial = std::atoll(PQgetvalue(r.get(), 0, 0));
-    s.numSystems = std::atoi(PQgetvalue(r.get(), 0, 1));
-    s.archPos = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), 0, 2)));
-    if (!PQgetisnull(r.get(), 0, 3))
-        s.anchorKey = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), 0, 3)));
-    if (!PQgetisnull(r.get(), 0, 4)) s.clock = PQgetvalue(r.get(), 0, 4);
-    state = s;
+    if (!statesLoaded_) {
+        if (!Connected(error)) return false;
+        Result r(PQexec(conn_,
+                        "SELECT name, arch_serial, arch_circuits, arch_pos, arch_anchor,"
+                        " arch_clock FROM controller WHERE arch_pos IS NOT NULL"));
+        if (!Ok(r)) return error = Error(url_ + ": cannot read the controllers' states"), false;
+        states_.clear();
+        for (int i = 0; i < PQntuples(r.get()); ++i) {
+            StoredState s;
+            s.serial = std::atoll(PQgetvalue(r.get(), i, 1));
+            s.numSystems = std::atoi(PQgetvalue(r.get(), i, 2));
+            s.archPos = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), i, 3)));
+            if (!PQgetisnull(r.get(), i, 4))
+                s.anchorKey = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), i, 4)));
+            if (!PQgetisnull(r.get(), i, 5)) s.clock = PQgetvalue(r.get(), i, 5);
+            states_[PQgetvalue(r.get(), i, 0)] = s;
+        }
+        statesLoaded_ = true;
+    }
+    if (auto it = states_.find(controller); it != states_.end()) state = it->second;
     return true;
 }
 
@@ -456,6 +464,7 @@ bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& err
         if (!Exec("COMMIT", error)) return fail(error);
     }
     counts.readingId = id;
+    if (r.archiveState) states_[r.controller] = *r.archiveState;
     return true;
 }
 
