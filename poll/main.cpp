@@ -410,6 +410,9 @@ int main(int argc, char** argv) {
                 stopper.wake.wait_for(lock, wait, [&] { return stopper.stopRequests > 0; });
                 if (stopper.stopRequests > 0 || std::chrono::system_clock::now() >= slotEnd) break;
             }
+            // A controller skipped because the database failed was not read by anyone.
+            if (const std::string f = leases->TakeFailure(); !f.empty() && round.storeError.empty())
+                round.storeError = f;
             for (const std::string& w : leases->TakeWarnings())
                 std::cerr << "vir05poll: " << w << "\n";
         }
