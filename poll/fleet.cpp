@@ -213,52 +213,37 @@ Fleet Build(const toml::table& root, const std::string& path) {
     return fleet;
 }
 
-// TOML allows characters beyond ASCII only in strings and comments. The TOML library of the
-// distribution runs into undefined behaviour on some of them elsewhere (a Cyrillic bare key such
-// as `имя = 1` among them), so they are refused here first, with the line they stand on.
-// Returns 0 when the text is clean, else the line (from 1) of the first such character.
-int LineOfNonAsciiOutsideStrings(std::string_view text) {
-    int line = 1;
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    auto startsWith = [&](std::size_t at, std::string_view what) {
-        return text.substr(at, what.size()) == what;
-    };
-    while (i < n) {
-        const char ch = text[i];
-        if (ch == '\n') {
-            ++line;
-            ++i;
-        } else if (ch == '#') {
-            while (i < n && text[i] != '\n')
-                ++i;
-        } else if (ch == '"' || ch == '\'') {
-            const bool basic = ch == '"';
-            const std::string_view triple = basic ? std::string_view("\"\"\"") : "'''";
-            const bool multi = startsWith(i, triple);
-            i += multi ? 3 : 1;
-            while (i < n) {
-                if (text[i] == '\n') {
-                    if (!multi) break;  // an unclosed string: the parser reports it
-                    ++line;
-                    ++i;
-                } else if (basic && text[i] == '\\') {
-                    if (i + 1 < n && text[i + 1] == '\n') ++line;
-                    i += 2;
-                } else if (multi ? startsWith(i, triple) : text[i] == ch) {
-                    i += multi ? 3 : 1;
-                    break;
-                } else {
-                    ++i;
-                }
-            }
-        } else if (static_cast<unsigned char>(ch) >= 0x80) {
-            return line;
-        } else {
-            ++i;
+// TOML allows characters beyond ASCII only in texts and comments. The distribution's TOML
+// library reaches undefined behaviour on some of them elsewhere (a Cyrillic bare key such as
+// `имя = 1` among them). So the text is first parsed with every such byte replaced by '@', which
+// is good in texts and comments and an error anywhere else; only a text that passes goes to the
+// parser as it stands. Returns the error, or nullopt.
+std::optional<std::string> AsciiPrecheck(std::string_view text, const std::string& path) {
+    std::string masked(text);
+    bool any = false;
+    for (char& ch : masked)
+        if (static_cast<unsigned char>(ch) >= 0x80) {
+            ch = '@';
+            any = true;
         }
+    if (!any) return std::nullopt;
+    try {
+        (void)toml::parse(masked, path);
+        return std::nullopt;
+    } catch (const toml::parse_error& e) {
+        const auto line = e.source().begin.line;
+        const auto column = e.source().begin.column;
+        // The byte the parser stopped at, in the text as it was.
+        std::size_t at = 0;
+        for (std::size_t l = 1; l < line && at < text.size(); ++at)
+            if (text[at] == '\n') ++l;
+        at += column > 0 ? column - 1 : 0;
+        const bool nonAscii = at < text.size() && masked[at] == '@' && text[at] != '@';
+        return path + ":" + std::to_string(line) + ": " +
+               (nonAscii ? std::string("a character outside quotes that is not ASCII (keys and "
+                                       "values other than texts are ASCII; put texts in quotes)")
+                         : std::string(e.description()));
     }
-    return 0;
 }
 
 }  // namespace
@@ -299,13 +284,11 @@ bool NameIsUsable(std::string_view name) {
 
 std::optional<Fleet> ParseFleet(std::string_view text, const std::string& path,
                                 std::string& error) {
-    if (const int line = LineOfNonAsciiOutsideStrings(text)) {
-        error = path + ":" + std::to_string(line) +
-                ": a character outside quotes that is not ASCII (keys and values other than texts"
-                " are ASCII; put texts in double quotes)";
-        return std::nullopt;
-    }
     try {
+        if (auto e = AsciiPrecheck(text, path)) {
+            error = *e;
+            return std::nullopt;
+        }
         const toml::table root = toml::parse(text, path);
         return Build(root, path);
     } catch (const toml::parse_error& e) {
