@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "link/qt_lines.h"
@@ -216,18 +217,22 @@ int main(int argc, char** argv) {
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     int exitCode = 0;
+    std::optional<std::int64_t> lastStart;
     for (;;) {
         if (a.every) {
             // Rounds start at whole multiples of the interval since the epoch; a round that
-            // overran starts the next one at the next multiple, never at once on top of it.
+            // overran starts the next one at the next multiple, never at once on top of it, and
+            // a round that ended within its own second waits for the next multiple too.
             const auto now = std::chrono::system_clock::now();
-            const std::int64_t nowS =
+            std::int64_t from =
                 std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-            const auto at = std::chrono::system_clock::time_point(
-                std::chrono::seconds(NextBoundary(nowS, *a.every)));
+            if (lastStart && from <= *lastStart) from = *lastStart + 1;
+            const std::int64_t boundary = NextBoundary(from, *a.every);
+            const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(boundary));
             std::unique_lock lock(stopper.mutex);
             stopper.wake.wait_until(lock, at, [&] { return stopper.stopRequests > 0; });
             if (stopper.stopRequests > 0) break;
+            lastStart = boundary;
         }
         std::atomic<bool> done{false};
         std::thread display;
