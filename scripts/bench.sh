@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j"$(nproc)"
-for b in core_bench process_bench link_bench window_bench memory_bench; do
+for b in core_bench process_bench link_bench window_bench memory_bench store_bench fleet_bench; do
   echo "== $b"
   "build/release/bench/$b"
 done
