@@ -237,6 +237,39 @@ Fleet Build(const toml::table& root, const std::string& path) {
     return fleet;
 }
 
+// TOML allows characters beyond ASCII only in texts and comments. The distribution's TOML
+// library reaches undefined behaviour on some of them elsewhere (a Cyrillic bare key such as
+// `имя = 1` among them). So the text is first parsed with every such byte replaced by '@', which
+// is good in texts and comments and an error anywhere else; only a text that passes goes to the
+// parser as it stands. Returns the error, or nullopt.
+std::optional<std::string> AsciiPrecheck(std::string_view text, const std::string& path) {
+    std::string masked(text);
+    bool any = false;
+    for (char& ch : masked)
+        if (static_cast<unsigned char>(ch) >= 0x80) {
+            ch = '@';
+            any = true;
+        }
+    if (!any) return std::nullopt;
+    try {
+        (void)toml::parse(masked, path);
+        return std::nullopt;
+    } catch (const toml::parse_error& e) {
+        const auto line = e.source().begin.line;
+        const auto column = e.source().begin.column;
+        // The byte the parser stopped at, in the text as it was.
+        std::size_t at = 0;
+        for (std::size_t l = 1; l < line && at < text.size(); ++at)
+            if (text[at] == '\n') ++l;
+        at += column > 0 ? column - 1 : 0;
+        const bool nonAscii = at < text.size() && masked[at] == '@' && text[at] != '@';
+        return path + ":" + std::to_string(line) + ": " +
+               (nonAscii ? std::string("a character outside quotes that is not ASCII (keys and "
+                                       "values other than texts are ASCII; put texts in quotes)")
+                         : std::string(e.description()));
+    }
+}
+
 }  // namespace
 
 std::optional<ArchiveMode> ParseArchiveMode(std::string_view text) {
@@ -280,6 +313,10 @@ bool NameIsUsable(std::string_view name) {
 std::optional<Fleet> ParseFleet(std::string_view text, const std::string& path,
                                 std::string& error) {
     try {
+        if (auto e = AsciiPrecheck(text, path)) {
+            error = *e;
+            return std::nullopt;
+        }
         const toml::table root = toml::parse(text, path);
         return Build(root, path);
     } catch (const toml::parse_error& e) {

@@ -115,6 +115,10 @@ bool PgLeases::Take(std::int64_t slot, const std::string& controller, const std:
     std::lock_guard lock(mutex_);
     if (!conn_) return false;
     if (PQstatus(conn_) != CONNECTION_OK) PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        if (failure_.empty()) failure_ = url_ + ": connection lost: " + PQerrorMessage(conn_);
+        return false;
+    }
     if (!line.empty()) {
         Result l = Run(conn_,
                        "INSERT INTO line_lease(line, holder, expires)"
@@ -124,7 +128,11 @@ bool PgLeases::Take(std::int64_t slot, const std::string& controller, const std:
                        " WHERE line_lease.holder = EXCLUDED.holder OR line_lease.expires < now()"
                        " RETURNING 1",
                        {line, holder_, Interval()});
-        if (!Ok(l)) return false;
+        if (!Ok(l)) {
+            if (failure_.empty())
+                failure_ = url_ + ": cannot take a lease: " + PQerrorMessage(conn_);
+            return false;
+        }
         if (PQntuples(l.get()) != 1) {
             if (warnedLines_.insert(line).second) {
                 Result who = Run(conn_, "SELECT holder FROM line_lease WHERE line = $1", {line});
@@ -147,7 +155,20 @@ bool PgLeases::Take(std::int64_t slot, const std::string& controller, const std:
                    " OR lease.holder = EXCLUDED.holder)"
                    " RETURNING 1",
                    {std::to_string(slot), controller, holder_, Interval()});
-    return Ok(r) && PQntuples(r.get()) == 1;
+    if (!Ok(r)) {
+        if (failure_.empty()) failure_ = url_ + ": cannot take a lease: " + PQerrorMessage(conn_);
+        return false;
+    }
+    return PQntuples(r.get()) == 1;
+}
+
+std::string PgLeases::TakeFailure() {
+    std::lock_guard lock(mutex_);
+    std::string out;
+    out.swap(failure_);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
+    return out;
 }
 
 bool PgLeases::Left(std::int64_t slot, const std::vector<std::string>& controllers, Remaining& out,

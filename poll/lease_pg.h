@@ -59,6 +59,10 @@ class PgLeases {
     // Gives back every lease this poller holds that is not done, and its lines.
     void ReleaseAll();
 
+    // The first database failure of Take since the last call ("" none): a controller that could
+    // not be taken for it was not read, and the round must not count as complete.
+    std::string TakeFailure();
+
     // Messages for the operator since the last call (a line held by another process).
     std::vector<std::string> TakeWarnings();
 
@@ -75,6 +79,7 @@ class PgLeases {
     pg_conn* conn_ = nullptr;
     std::mutex mutex_;  // guards conn_ and warnings_
     std::vector<std::string> warnings_;
+    std::string failure_;
     std::set<std::string> warnedLines_;
 
     std::thread heartbeat_;

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "link/qt_lines.h"
@@ -328,25 +328,23 @@ int main(int argc, char** argv) {
 
     const bool terminal = isatty(STDERR_FILENO) != 0;
     int exitCode = 0;
-    std::int64_t lastBoundary = std::numeric_limits<std::int64_t>::min() + 1;
+    std::optional<std::int64_t> lastStart;
     for (;;) {
         std::int64_t boundary = 0;
         if (a.every) {
             // Rounds start at whole multiples of the interval since the epoch; a round that
-            // overran starts the next one at the next multiple, never at once on top of it.
+            // overran starts the next one at the next multiple, never at once on top of it, and
+            // a round that ended within its own second waits for the next multiple too.
             const auto now = std::chrono::system_clock::now();
-            // A round that ended within the second its slot began must not start that slot
-            // again: the next round is always a later slot.
-            const std::int64_t nowS = std::max(
-                std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count(),
-                lastBoundary + 1);
-            const auto at = std::chrono::system_clock::time_point(
-                std::chrono::seconds(NextBoundary(nowS, *a.every)));
+            std::int64_t from =
+                std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+            if (lastStart && from <= *lastStart) from = *lastStart + 1;
+            boundary = NextBoundary(from, *a.every);
+            const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(boundary));
             std::unique_lock lock(stopper.mutex);
             stopper.wake.wait_until(lock, at, [&] { return stopper.stopRequests > 0; });
             if (stopper.stopRequests > 0) break;
-            boundary = NextBoundary(nowS, *a.every);
-            lastBoundary = boundary;
+            lastStart = boundary;
         }
         slot = a.every ? boundary / *a.every : 0;
         if (leases) pg->SetFence(slot.load(), leases->Holder());
@@ -410,6 +408,9 @@ int main(int argc, char** argv) {
                 stopper.wake.wait_for(lock, wait, [&] { return stopper.stopRequests > 0; });
                 if (stopper.stopRequests > 0 || std::chrono::system_clock::now() >= slotEnd) break;
             }
+            // A controller skipped because the database failed was not read by anyone.
+            if (const std::string f = leases->TakeFailure(); !f.empty() && round.storeError.empty())
+                round.storeError = f;
             for (const std::string& w : leases->TakeWarnings())
                 std::cerr << "vir05poll: " << w << "\n";
         }

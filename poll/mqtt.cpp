@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -255,26 +256,41 @@ bool MqttPublisher::Start(std::string& error) {
     }
     const std::string will = PollerAvailabilityTopic();
     mosquitto_will_set(client_, will.c_str(), 7, "offline", kQos, true);
-    // Reconnect after 1 s, backing off to 10 s while the broker stays away.
-    mosquitto_reconnect_delay_set(client_, 1, 10, true);
-    int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port,
-                                     config_.keepAliveSeconds);
-    // A broker that is down now is tried again by the network thread.
+    // The network runs on a thread of ours, so that a broker that is not up at the start is
+    // tried again just like one that went away.
+    mosquitto_threaded_set(client_, true);
+    const int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port,
+                                           config_.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_NO_CONN) {
         error = std::string("MQTT: ") + mosquitto_strerror(rc);
         mosquitto_destroy(client_);
         client_ = nullptr;
         return false;
     }
-    rc = mosquitto_loop_start(client_);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        error = std::string("MQTT: ") + mosquitto_strerror(rc);
-        mosquitto_destroy(client_);
-        client_ = nullptr;
-        return false;
-    }
+    network_ = std::thread([this] { Network(); });
     started_ = true;
     return true;
+}
+
+void MqttPublisher::Network() {
+    int backoff = 1;
+    std::unique_lock lock(stopMutex_);
+    while (!stopping_) {
+        lock.unlock();
+        const int rc = mosquitto_loop(client_, 200, 1);
+        lock.lock();
+        if (rc == MOSQ_ERR_SUCCESS) {
+            if (Connected()) backoff = 1;
+            continue;
+        }
+        // The broker is away (or not up yet): again after 1 s, backing off to 10 s.
+        if (stopWake_.wait_for(lock, std::chrono::seconds(backoff), [this] { return stopping_; }))
+            break;
+        lock.unlock();
+        mosquitto_reconnect(client_);
+        lock.lock();
+        backoff = std::min(backoff * 2, 10);
+    }
 }
 
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
@@ -388,7 +404,15 @@ void MqttPublisher::Stop() {
         }
     }
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    // The network thread sends the disconnect; then it ends.
+    for (int i = 0; i < 200 && Connected(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    {
+        std::lock_guard lock(stopMutex_);
+        stopping_ = true;
+    }
+    stopWake_.notify_all();
+    if (network_.joinable()) network_.join();
     mosquitto_destroy(client_);
     client_ = nullptr;
 }

@@ -20,11 +20,13 @@
 // overwrite a newer one.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -102,11 +104,16 @@ class MqttPublisher {
     bool Send(const std::string& topic, const std::string& payload);
     void Publish(const std::string& topic, const std::string& payload);
     void RepublishOnConnect();
+    void Network();
 
     MqttConfig config_;
     std::string host_;
     mosquitto* client_ = nullptr;
     bool started_ = false;
+    std::thread network_;
+    std::mutex stopMutex_;
+    std::condition_variable stopWake_;
+    bool stopping_ = false;
 
     mutable std::mutex mutex_;
     bool connected_ = false;

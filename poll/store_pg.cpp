@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vir05::poll {
@@ -103,19 +104,6 @@ Result Run(PGconn* conn, const char* sql, const std::vector<std::string>& params
         values.push_back(params[i].c_str());
         lengths.push_back(static_cast<int>(params[i].size()));
         formats.push_back(i < binary.size() && binary[i] ? 1 : 0);
-    }
-    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                               lengths.data(), formats.data(), 0));
-}
-
-// Parameters that may be NULL: Run takes strings, so NULLs go through this variant.
-Result RunNullable(PGconn* conn, const char* sql, const std::vector<const std::string*>& params) {
-    std::vector<const char*> values;
-    std::vector<int> lengths, formats;
-    for (const std::string* p : params) {
-        values.push_back(p ? p->c_str() : nullptr);
-        lengths.push_back(p ? static_cast<int>(p->size()) : 0);
-        formats.push_back(0);
     }
     return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(),
                                lengths.data(), formats.data(), 0));
@@ -284,6 +272,7 @@ bool PgStore::Exec(const char* sql, std::string& error) {
 
 void PgStore::SetFence(std::int64_t slot, std::string holder) {
     fenced_ = true;
+    statesLoaded_ = false;  // a new round: read the states afresh
     slot_ = slot;
     holder_ = std::move(holder);
 }
@@ -311,64 +300,120 @@ bool PgStore::Fence(const std::string& controller, std::int64_t readingId, bool 
     return true;
 }
 
+// The poller asks for every controller's state before a round: one query answers them all,
+// and the answers hold until the next round (SetFence) or the controller's next reading.
 bool PgStore::State(const std::string& controller, std::optional<StoredState>& state,
                     std::string& error) {
     state.reset();
-    if (!Connected(error)) return false;
-    Result r = Run(conn_,
-                   "SELECT arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock"
-                   " FROM controller WHERE name = $1 AND arch_pos IS NOT NULL",
-                   {controller});
-    if (!Ok(r)) return error = Error(url_ + ": cannot read a controller's state"), false;
-    if (PQntuples(r.get()) == 0) return true;
-    StoredState s;
-    s.serial = std::atoll(PQgetvalue(r.get(), 0, 0));
-    s.numSystems = std::atoi(PQgetvalue(r.get(), 0, 1));
-    s.archPos = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), 0, 2)));
-    if (!PQgetisnull(r.get(), 0, 3))
-        s.anchorKey = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), 0, 3)));
-    if (!PQgetisnull(r.get(), 0, 4)) s.clock = PQgetvalue(r.get(), 0, 4);
-    state = s;
+    if (!statesLoaded_) {
+        if (!Connected(error)) return false;
+        Result r(PQexec(conn_,
+                        "SELECT name, arch_serial, arch_circuits, arch_pos, arch_anchor,"
+                        " arch_clock FROM controller WHERE arch_pos IS NOT NULL"));
+        if (!Ok(r)) return error = Error(url_ + ": cannot read the controllers' states"), false;
+        states_.clear();
+        for (int i = 0; i < PQntuples(r.get()); ++i) {
+            StoredState s;
+            s.serial = std::atoll(PQgetvalue(r.get(), i, 1));
+            s.numSystems = std::atoi(PQgetvalue(r.get(), i, 2));
+            s.archPos = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), i, 3)));
+            if (!PQgetisnull(r.get(), i, 4))
+                s.anchorKey = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), i, 4)));
+            if (!PQgetisnull(r.get(), i, 5)) s.clock = PQgetvalue(r.get(), i, 5);
+            states_[PQgetvalue(r.get(), i, 0)] = s;
+        }
+        statesLoaded_ = true;
+    }
+    if (auto it = states_.find(controller); it != states_.end()) state = it->second;
     return true;
 }
+
+// The reading, its values, records and events and the controller's row go in as one statement
+// (a server round trip is what a busy database server makes expensive); the lease is marked in
+// the same transaction.
+constexpr const char* kSaveReading = R"sql(
+WITH rid AS (SELECT nextval(pg_get_serial_sequence('reading', 'id')) AS id),
+a AS (
+    INSERT INTO archive_record(serial, circuit, time, t11, t2, tk, tn, real, base, klap, errors,
+                               reading)
+    SELECT $9, c, t, t11, t2, tk, tn, re, ba, kl, er, (SELECT id FROM rid)
+    FROM unnest($21::int[], $22::text[], $23::float8[], $24::float8[], $25::float8[],
+                $26::float8[], $27::float8[], $28::float8[], $29::int[], $30::int[])
+         AS u(c, t, t11, t2, tk, tn, re, ba, kl, er)
+    ON CONFLICT DO NOTHING RETURNING 1),
+e AS (
+    INSERT INTO event(serial, time, param, circuit, name, new_value, old_value, reading)
+    SELECT $9, t, p, c, n, nv, ov, (SELECT id FROM rid)
+    FROM unnest($31::text[], $32::int[], $33::int[], $34::text[], $35::int[], $36::int[])
+         AS u(t, p, c, n, nv, ov)
+    ON CONFLICT DO NOTHING RETURNING 1),
+r AS (
+    INSERT INTO reading(id, controller, started, finished, ok, status, error, archive_blocks,
+                        line_bytes, image, serial, records_new, events_new)
+    SELECT id, $1, $2, $3, 1, $4, NULLIF($5, ''), $6, $7, $8, $9,
+           (SELECT count(*) FROM a), (SELECT count(*) FROM e)
+    FROM rid RETURNING id),
+v AS (
+    INSERT INTO current_value(reading, key, value)
+    SELECT (SELECT id FROM rid), k, x FROM unnest($19::text[], $20::text[]) AS u(k, x)),
+c AS (
+    INSERT INTO controller(name, serial, address, soft_ver, circuits, last_ok, last_error,
+                           arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock)
+    VALUES($1, $9, $10, $11, $12, $3, NULL, $13, $14, $15, $16, $17)
+    ON CONFLICT(name) DO UPDATE SET serial = $9, address = $10, soft_ver = $11,
+        circuits = $12, last_ok = $3, last_error = NULL,
+        arch_serial = CASE WHEN $18 THEN $13 ELSE controller.arch_serial END,
+        arch_circuits = CASE WHEN $18 THEN $14 ELSE controller.arch_circuits END,
+        arch_pos = CASE WHEN $18 THEN $15 ELSE controller.arch_pos END,
+        arch_anchor = CASE WHEN $18 THEN $16 ELSE controller.arch_anchor END,
+        arch_clock = CASE WHEN $18 THEN $17 ELSE controller.arch_clock END)
+SELECT (SELECT id FROM r), (SELECT count(*) FROM a), (SELECT count(*) FROM e)
+)sql";
 
 bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& error) {
     counts = {};
     if (!Connected(error)) return false;
-    if (!Exec("BEGIN", error)) return false;
+    const bool fenced = fenced_;
+    if (fenced && !Exec("BEGIN", error)) return false;
     auto fail = [&](const std::string& e) {
-        Result(PQexec(conn_, "ROLLBACK"));
+        if (fenced) Result(PQexec(conn_, "ROLLBACK"));
         error = e;
         return false;
     };
-    const std::string image(r.image.begin(), r.image.end());
-    const std::string serial = std::to_string(r.serial);
-    Result ins = Run(conn_,
-                     "INSERT INTO reading(controller, started, finished, ok, status, error,"
-                     " archive_blocks, line_bytes, image, serial)"
-                     " VALUES($1,$2,$3,1,$4,NULLIF($5,''),$6,$7,$8,$9) RETURNING id",
-                     {r.controller, r.started, r.finished, std::to_string(r.status), r.error,
-                      std::to_string(r.archiveBlocks), std::to_string(r.lineBytes), image, serial},
-                     {false, false, false, false, false, false, false, true, false});
-    if (!Ok(ins) || PQntuples(ins.get()) != 1)
-        return fail(Error(url_ + ": cannot store a reading"));
-    const std::int64_t id = std::atoll(PQgetvalue(ins.get(), 0, 0));
-    const std::string idText = std::to_string(id);
-
-    if (!r.currentValues.empty()) {
+    std::vector<std::optional<std::string>> p(36);
+    p[0] = r.controller;
+    p[1] = r.started;
+    p[2] = r.finished;
+    p[3] = std::to_string(r.status);
+    p[4] = r.error;
+    p[5] = std::to_string(r.archiveBlocks);
+    p[6] = std::to_string(r.lineBytes);
+    p[7] = std::string(r.image.begin(), r.image.end());
+    p[8] = std::to_string(r.serial);
+    p[9] = std::to_string(r.address);
+    p[10] = Real(r.softVer);
+    p[11] = std::to_string(r.circuits);
+    const bool archive = r.archiveState.has_value();
+    if (archive) {
+        const StoredState& st = *r.archiveState;
+        p[12] = std::to_string(st.serial);
+        p[13] = std::to_string(st.numSystems);
+        p[14] = std::to_string(st.archPos);
+        if (st.anchorKey) p[15] = std::to_string(*st.anchorKey);
+        p[16] = st.clock;
+    }
+    p[17] = archive ? "true" : "false";
+    {
         Columns c(2);
         for (const auto& [key, value] : r.currentValues) {
             c.Text(0, key);
             c.Text(1, value);
         }
         auto cols = c.Done();
-        Result v = Run(conn_,
-                       "INSERT INTO current_value(reading, key, value)"
-                       " SELECT $1, k, v FROM unnest($2::text[], $3::text[]) AS u(k, v)",
-                       {idText, cols[0], cols[1]});
-        if (!Ok(v)) return fail(Error(url_ + ": cannot store the current values"));
+        p[18] = cols[0];
+        p[19] = cols[1];
     }
-    if (!r.records.empty()) {
+    {
         Columns c(10);
         for (const ArchiveRow& a : r.records) {
             c.Raw(0, std::to_string(a.circuit));
@@ -383,21 +428,10 @@ bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& err
             c.Raw(9, std::to_string(a.errors));
         }
         auto cols = c.Done();
-        std::vector<std::string> params{serial, idText};
-        params.insert(params.end(), cols.begin(), cols.end());
-        Result a = Run(conn_,
-                       "INSERT INTO archive_record(serial, circuit, time, t11, t2, tk, tn, real,"
-                       " base, klap, errors, reading)"
-                       " SELECT $1, c, t, t11, t2, tk, tn, re, ba, kl, er, $2 FROM unnest("
-                       "$3::int[], $4::text[], $5::float8[], $6::float8[], $7::float8[],"
-                       " $8::float8[], $9::float8[], $10::float8[], $11::int[], $12::int[])"
-                       " AS u(c, t, t11, t2, tk, tn, re, ba, kl, er)"
-                       " ON CONFLICT DO NOTHING",
-                       params);
-        if (!Ok(a)) return fail(Error(url_ + ": cannot store the records"));
-        counts.recordsNew = Affected(a);
+        for (std::size_t i = 0; i < cols.size(); ++i)
+            p[20 + i] = cols[i];
     }
-    if (!r.events.empty()) {
+    {
         Columns c(6);
         for (const EventRow& e : r.events) {
             c.Text(0, e.time);
@@ -408,58 +442,29 @@ bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& err
             c.Raw(5, std::to_string(e.oldValue));
         }
         auto cols = c.Done();
-        std::vector<std::string> params{serial, idText};
-        params.insert(params.end(), cols.begin(), cols.end());
-        Result ev = Run(conn_,
-                        "INSERT INTO event(serial, time, param, circuit, name, new_value,"
-                        " old_value, reading)"
-                        " SELECT $1, t, p, c, n, nv, ov, $2 FROM unnest($3::text[], $4::int[],"
-                        " $5::int[], $6::text[], $7::int[], $8::int[]) AS u(t, p, c, n, nv, ov)"
-                        " ON CONFLICT DO NOTHING",
-                        params);
-        if (!Ok(ev)) return fail(Error(url_ + ": cannot store the events"));
-        counts.eventsNew = Affected(ev);
+        for (std::size_t i = 0; i < cols.size(); ++i)
+            p[30 + i] = cols[i];
     }
-    {
-        const bool archive = r.archiveState.has_value();
-        std::string archSerial, archCircuits, archPos, archAnchor, archClock;
-        if (archive) {
-            const StoredState& st = *r.archiveState;
-            archSerial = std::to_string(st.serial);
-            archCircuits = std::to_string(st.numSystems);
-            archPos = std::to_string(st.archPos);
-            if (st.anchorKey) archAnchor = std::to_string(*st.anchorKey);
-            archClock = st.clock;
-        }
-        const std::string address = std::to_string(r.address);
-        char soft[40];
-        std::snprintf(soft, sizeof soft, "%.17g", r.softVer);
-        const std::string softText = soft, circuits = std::to_string(r.circuits);
-        const std::string archFlag = archive ? "true" : "false";
-        Result u = RunNullable(
-            conn_,
-            "INSERT INTO controller(name, serial, address, soft_ver, circuits, last_ok,"
-            " last_error, arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock)"
-            " VALUES($1,$2,$3,$4,$5,$6,NULL,$7,$8,$9,$10,$11)"
-            " ON CONFLICT(name) DO UPDATE SET serial=$2, address=$3, soft_ver=$4,"
-            " circuits=$5, last_ok=$6, last_error=NULL,"
-            " arch_serial=CASE WHEN $12 THEN $7 ELSE controller.arch_serial END,"
-            " arch_circuits=CASE WHEN $12 THEN $8 ELSE controller.arch_circuits END,"
-            " arch_pos=CASE WHEN $12 THEN $9 ELSE controller.arch_pos END,"
-            " arch_anchor=CASE WHEN $12 THEN $10 ELSE controller.arch_anchor END,"
-            " arch_clock=CASE WHEN $12 THEN $11 ELSE controller.arch_clock END",
-            {&r.controller, &serial, &address, &softText, &circuits, &r.finished,
-             archive ? &archSerial : nullptr, archive ? &archCircuits : nullptr,
-             archive ? &archPos : nullptr, archive && !archAnchor.empty() ? &archAnchor : nullptr,
-             archive ? &archClock : nullptr, &archFlag});
-        if (!Ok(u)) return fail(Error(url_ + ": cannot store the controller"));
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        values.push_back(p[i] ? p[i]->c_str() : nullptr);
+        lengths.push_back(p[i] ? static_cast<int>(p[i]->size()) : 0);
+        formats.push_back(i == 7 ? 1 : 0);  // the image as bytes
     }
-    if (!Ok(Run(conn_, "UPDATE reading SET records_new = $1, events_new = $2 WHERE id = $3",
-                {std::to_string(counts.recordsNew), std::to_string(counts.eventsNew), idText})))
+    Result res(PQexecParams(conn_, kSaveReading, static_cast<int>(p.size()), nullptr, values.data(),
+                            lengths.data(), formats.data(), 0));
+    if (!Ok(res) || PQntuples(res.get()) != 1 || PQgetisnull(res.get(), 0, 0))
         return fail(Error(url_ + ": cannot store a reading"));
-    if (!Fence(r.controller, id, true, error)) return fail(error);
-    if (!Exec("COMMIT", error)) return fail(error);
+    const std::int64_t id = std::atoll(PQgetvalue(res.get(), 0, 0));
+    counts.recordsNew = std::atoi(PQgetvalue(res.get(), 0, 1));
+    counts.eventsNew = std::atoi(PQgetvalue(res.get(), 0, 2));
+    if (fenced) {
+        if (!Fence(r.controller, id, true, error)) return fail(error);
+        if (!Exec("COMMIT", error)) return fail(error);
+    }
     counts.readingId = id;
+    if (r.archiveState) states_[r.controller] = *r.archiveState;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "poll/store.h"
@@ -43,7 +44,10 @@ class PgStore : public Store {
     // `holder`, and marks that lease done. A cancelled reading (status -1) releases the lease
     // instead, so that another poller reads the controller in the same round.
     void SetFence(std::int64_t slot, std::string holder);
-    void ClearFence() { fenced_ = false; }
+    void ClearFence() {
+        fenced_ = false;
+        statesLoaded_ = false;
+    }
 
     const std::string& Url() const { return url_; }
 
@@ -59,6 +63,8 @@ class PgStore : public Store {
     bool fenced_ = false;
     std::int64_t slot_ = 0;
     std::string holder_;
+    bool statesLoaded_ = false;
+    std::map<std::string, StoredState> states_;
 };
 
 }  // namespace vir05::poll

@@ -5,12 +5,14 @@
 #   services.sh start DIR      initialises and starts both; writes DIR/env (shell assignments)
 #   services.sh stop DIR       stops both and removes DIR
 #   services.sh restart-mqtt DIR   stops the broker and starts it again on the same port
+#   services.sh stop-mqtt DIR, start-mqtt DIR   the two halves of it
 #
 # DIR/env holds:
 #   VIR05_PG_URL         postgresql://vir05@127.0.0.1:PORT/vir05 (loopback TCP)
 #   VIR05_PG_SOCKET_URL  postgresql:///vir05?host=DIR/pg-socket&user=vir05 (Unix socket)
 #   VIR05_MQTT_PORT      the broker's loopback port
 #   VIR05_MQTT_RESTART   the command that restarts the broker
+#   VIR05_MQTT_STOP, VIR05_MQTT_START   the commands that stop it and start it again
 # The server runs as a non-root user: as root the cluster belongs to the system user "postgres"
 # (the Debian package creates it), otherwise to the calling user.
 set -euo pipefail
@@ -19,7 +21,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 cmd="${1:-}"
 dir="${2:-}"
 if [ -z "$cmd" ] || [ -z "$dir" ]; then
-  echo "usage: $0 start|stop|restart-mqtt DIR" >&2
+  echo "usage: $0 start|stop|restart-mqtt|stop-mqtt|start-mqtt DIR" >&2
   exit 2
 fi
 
@@ -117,6 +119,8 @@ export VIR05_PG_URL='postgresql://vir05@127.0.0.1:$pg_port/vir05'
 export VIR05_PG_SOCKET_URL='postgresql:///vir05?host=$dir/pg-socket&port=$pg_port&user=vir05'
 export VIR05_MQTT_PORT='$mqtt_port'
 export VIR05_MQTT_RESTART='bash $here/services.sh restart-mqtt $dir'
+export VIR05_MQTT_STOP='bash $here/services.sh stop-mqtt $dir'
+export VIR05_MQTT_START='bash $here/services.sh start-mqtt $dir'
 EOF
     ;;
   stop)
@@ -131,8 +135,14 @@ EOF
     stop_mqtt
     start_mqtt "$(cat "$dir/mqtt-port")"
     ;;
+  stop-mqtt)
+    stop_mqtt
+    ;;
+  start-mqtt)
+    start_mqtt "$(cat "$dir/mqtt-port")"
+    ;;
   *)
-    echo "usage: $0 start|stop|restart-mqtt DIR" >&2
+    echo "usage: $0 start|stop|restart-mqtt|stop-mqtt|start-mqtt DIR" >&2
     exit 2
     ;;
 esac

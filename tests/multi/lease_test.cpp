@@ -135,6 +135,23 @@ TEST(Leases, ALineIsPolledByOneProcessEvenWhenHostNamesClash) {
     EXPECT_TRUE(second->Take(1, "on-bus-3", "bus1"));
 }
 
+// A controller declined because another poller has it is no failure; one that could not be
+// taken because the database failed is, and the poller hears of it.
+TEST(Leases, ADatabaseFailureIsNotADecline) {
+    VIR05_NEED_SERVICE("VIR05_PG_URL");
+    ScratchDatabase db;
+    auto a = Open(db, "a/1/x");
+    auto b = Open(db, "b/2/y");
+    ASSERT_TRUE(a->Take(1, "X", ""));
+    EXPECT_FALSE(b->Take(1, "X", ""));
+    EXPECT_EQ(b->TakeFailure(), "");
+    Query(db.Url(), "ALTER TABLE lease RENAME TO lease_elsewhere");
+    EXPECT_FALSE(b->Take(1, "Y", ""));
+    const std::string failure = b->TakeFailure();
+    EXPECT_NE(failure.find("cannot take a lease"), std::string::npos) << failure;
+    EXPECT_EQ(b->TakeFailure(), "");  // reported once
+}
+
 TEST(Leases, WhatIsLeftOfASlot) {
     VIR05_NEED_SERVICE("VIR05_PG_URL");
     ScratchDatabase db;

@@ -208,5 +208,31 @@ TEST(MqttPublisher, RetainedMessagesAndBackAfterABrokerRestart) {
     EXPECT_TRUE(after.WaitFor("pubtest/poller/host-a/availability", "offline"));
 }
 
+// A broker that is not up when the poller starts is tried again; what was read meanwhile goes
+// out once it is there.
+TEST(MqttPublisher, ABrokerThatComesLaterGetsEverything) {
+    VIR05_NEED_SERVICE("VIR05_MQTT_STOP");
+    VIR05_NEED_SERVICE("VIR05_MQTT_START");
+    MqttConfig config;
+    config.port = std::atoi(test::Env("VIR05_MQTT_PORT").c_str());
+    config.prefix = "late" + std::to_string(getpid());
+    config.discoveryPrefix = config.prefix + "-ha";
+    ASSERT_EQ(std::system(test::Env("VIR05_MQTT_STOP").c_str()), 0);
+    MqttPublisher publisher(config, "host-b");
+    std::string error;
+    const bool started = publisher.Start(error);
+    const ControllerState s = Sample("A", 1);
+    publisher.PublishReading(s);
+    EXPECT_FALSE(publisher.Connected());
+    ASSERT_EQ(std::system(test::Env("VIR05_MQTT_START").c_str()), 0);
+    ASSERT_TRUE(started) << error;
+    Subscriber sub(config.port, config.prefix + "/#");
+    Subscriber ha(config.port, config.discoveryPrefix + "/#");
+    EXPECT_TRUE(sub.WaitFor(config.prefix + "/A/state", StateJson(s)));
+    EXPECT_TRUE(sub.WaitFor(config.prefix + "/A/availability", "online"));
+    EXPECT_TRUE(sub.WaitFor(config.prefix + "/poller/host-b/availability", "online"));
+    EXPECT_TRUE(ha.WaitFor([](const auto& m) { return m.size() == 9; }));
+}
+
 }  // namespace
 }  // namespace vir05::poll

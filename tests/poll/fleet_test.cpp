@@ -165,6 +165,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "key 'port' must lie in 1..65535, not 0"},
         BadCase{"controller as a table", "[controller]\nname = \"a\"\n",
                 "f.toml:1: 'controller' must be written as [[controller]] tables"},
+        BadCase{"Cyrillic bare key", "# Парк\n[poll]\nимя = 1\n",
+                "f.toml:3: a character outside quotes that is not ASCII"},
+        BadCase{"a stray character after a text", "[poll]\ndatabase = \"x\"\xc2\xa1\n",
+                "f.toml:2: a character outside quotes"},
+        BadCase{"after a multi-line text", "[poll]\ndatabase = \"\"\"a\nб\"\"\"\nБ = 1\n",
+                "f.toml:4: a character outside quotes"},
         BadCase{"syntax", "[poll]\ndatabase = \n", "f.toml:2: "},
         BadCase{"duplicate key", "[poll]\ndatabase = \"a\"\ndatabase = \"b\"\n", "f.toml:3: "}),
     [](const ::testing::TestParamInfo<BadCase>& info) {
@@ -173,6 +179,19 @@ INSTANTIATE_TEST_SUITE_P(
             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
         return name;
     });
+
+TEST(FleetFile, TextsAndCommentsMayHoldAnyLetters) {
+    std::string error;
+    const auto fleet = ParseFleet(
+        "# Парк котельных ‘Север’\n[poll]  # общие\ndatabase = 'база \"№1\".sqlite'\n"
+        "output = \"\"\"вывод\"\"\"\n[[controller]]\nname = \"ЦТП-\\u0031\" # первый\n"
+        "host = \"h\"\naddress = 1\n",
+        "f.toml", error);
+    ASSERT_TRUE(fleet) << error;
+    EXPECT_EQ(fleet->database, "база \"№1\".sqlite");
+    EXPECT_EQ(fleet->output, "вывод");
+    EXPECT_EQ(fleet->controllers[0].name, "ЦТП-1");
+}
 
 TEST(FleetFile, LoadNamesAMissingFile) {
     std::string error;

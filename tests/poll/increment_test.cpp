@@ -14,6 +14,7 @@
 #include "model/layout.h"
 #include "model/records.h"
 #include "poll/increment.h"
+#include "poll/poller.h"
 #include "sim/generator.h"
 
 namespace vir05::poll {
@@ -237,6 +238,29 @@ TEST(AnchorKey, IsTheRecordJustBeforeThePositionWrappingToTheRingsEnd) {
     EXPECT_EQ(AnchorKey(archive.data(), 2, kRing0), 0x35815000u);
     EXPECT_FALSE(AnchorKey(archive.data(), 2, kRing0 + 32));  // an erased slot
     EXPECT_FALSE(AnchorKey(archive.data(), 2, kRing0 + 8));   // off the grid
+}
+
+}  // namespace
+}  // namespace vir05::poll
+
+namespace vir05::poll {
+namespace {
+
+TEST(Schedule, DurationsAndTheBoundariesRoundsStartAt) {
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> seconds;
+    };
+    for (const Case& c : {Case{"30s", 30}, Case{"15m", 900}, Case{"1h", 3600}, Case{"2d", 172800},
+                          Case{"90", 90}, Case{"0s", std::nullopt}, Case{"-1h", std::nullopt},
+                          Case{"1x", std::nullopt}, Case{"h", std::nullopt}, Case{"", std::nullopt},
+                          Case{"1.5h", std::nullopt}, Case{"400d", std::nullopt}})
+        EXPECT_EQ(ParseDuration(c.text), c.seconds) << c.text;
+    // Whole multiples of the interval since the epoch: an hourly round at the top of the hour.
+    EXPECT_EQ(NextBoundary(7200, 3600), 7200);
+    EXPECT_EQ(NextBoundary(7201, 3600), 10800);
+    EXPECT_EQ(NextBoundary(1765450000, 3600), 1765450800);
+    EXPECT_EQ(NextBoundary(59, 60), 60);
 }
 
 }  // namespace

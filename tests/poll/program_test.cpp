@@ -221,5 +221,44 @@ TEST_F(ProgramFleet, AKilledPollerLeavesADatabaseTheNextRoundCompletes) {
               "0");
 }
 
+TEST_F(ProgramFleet, RoundsOnAScheduleEndCleanlyOnSigterm) {
+    sim::FleetOptions o;
+    o.tcp = 2;
+    o.archiveRecords = 10;
+    StartFleet(o);
+    const pid_t pid = Start({fleetPath_, "--every", "1s", "--archive", "none"}, dir_.Path());
+    // Three rounds at least; the limit only ends a hung run.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < deadline &&
+           std::stoi(One(Db(), "SELECT count(*) FROM reading WHERE ok=1")) < 6)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGTERM);
+    const Outcome r = Wait(pid, dir_.Path());
+    ASSERT_TRUE(r.exited) << "SIGTERM ends the program";
+    // Between rounds it ends with the last round's code; in a round it lets the readings in
+    // progress finish and leaves the rest: then that round did not read everyone.
+    const std::size_t last = r.out.rfind(" read, ");
+    ASSERT_NE(last, std::string::npos) << r.out;
+    const std::string lastSummary = r.out.substr(last, r.out.find('\n', last) - last);
+    const bool cutRound = lastSummary.find("stopped before the end") != std::string::npos;
+    EXPECT_EQ(r.code, cutRound ? 1 : 0) << r.err << r.out;
+    EXPECT_EQ(One(Db(), "PRAGMA integrity_check"), "ok");
+    // Each round reads each controller once: no round overlaps another, no reading is lost.
+    const auto perController =
+        Rows(Db(), "SELECT count(*), count(DISTINCT started) FROM reading GROUP BY controller");
+    ASSERT_EQ(perController.size(), 2u);
+    for (const std::string& row : perController) {
+        const auto bar = row.find('|');
+        EXPECT_GE(std::stoi(row.substr(0, bar)), 3) << row;
+        EXPECT_EQ(row.substr(0, bar), row.substr(bar + 1)) << "two readings in one second";
+    }
+    EXPECT_EQ(One(Db(), "SELECT count(*) FROM reading WHERE ok=0"), "0");
+    // A summary table per round on standard output.
+    std::size_t tables = 0;
+    for (std::size_t at = 0; (at = r.out.find(" read, ", at)) != std::string::npos; ++at)
+        ++tables;
+    EXPECT_GE(tables, 3u) << r.out;
+}
+
 }  // namespace
 }  // namespace vir05::poll::test
