@@ -79,6 +79,31 @@ TEST_F(Fixture, RoundsStoreWholeArchivesThenOnlyWhatIsNewOverTcpAndTheBus) {
         trace.read(start.data(), 5);
         EXPECT_EQ(start, "start") << u.name;
     }
+    // The poller only reads: every frame any controller received is the image read or an
+    // archive block request, and the second round's blocks start with the event log's.
+    for (auto& u : units) {
+        int imageReads = 0;
+        std::vector<std::uint32_t> lastRound;
+        for (const auto& f : u.controller->ReceivedFrames()) {
+            ASSERT_GE(f.size(), 7u) << u.name;
+            if (f[1] != u.address) continue;  // on the bus it hears the others' frames too
+            ASSERT_TRUE(f[4] == 0x01 || f[4] == 0x03) << u.name << ": operation " << int(f[4]);
+            if (f[4] == 0x01) {
+                EXPECT_EQ(f.size(), 13u) << u.name;
+                EXPECT_EQ(U16(f.data(), 10), 0xA307) << u.name << ": the whole image";
+                ++imageReads;
+                lastRound.clear();
+            } else {
+                lastRound.push_back(static_cast<std::uint32_t>(f[6]) << 24 | f[7] << 16 |
+                                    f[8] << 8 | f[9]);
+            }
+        }
+        EXPECT_EQ(imageReads, 2) << u.name;
+        ASSERT_FALSE(lastRound.empty()) << u.name;
+        EXPECT_EQ(lastRound.front(), 0u) << u.name;
+        EXPECT_EQ(static_cast<int>(lastRound.size()), Result(second, u.name)->archiveBlocks)
+            << u.name;
+    }
     EXPECT_EQ(One(Db(), "SELECT count(*) FROM event"),
               std::to_string(ExpectedEvents(units[0]) + ExpectedEvents(units[1]) +
                              ExpectedEvents(units[2]) + ExpectedEvents(units[3]) +
