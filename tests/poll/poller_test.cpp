@@ -3,9 +3,17 @@
 // as failures with nothing partial, and stops end a round cleanly.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "model/datafile.h"
 #include "poll_harness.h"
@@ -197,6 +205,24 @@ class CuttingTcp : public TcpLine {
     std::uint64_t received_ = 0;
 };
 
+// True once a connection to 127.0.0.1:`port` is refused; waits for it at most 30 s.
+bool WaitUntilRefused(std::uint16_t port) {
+    for (int i = 0; i < 1500; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool refused = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 &&
+                             errno == ECONNREFUSED;
+        close(fd);
+        if (refused) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 TEST_F(Fixture, FailuresAreStoredWithTheirStatusAndTextAndNothingElse) {
     sim::FleetOptions o;
     o.tcp = 4;
@@ -212,6 +238,9 @@ TEST_F(Fixture, FailuresAreStoredWithTheirStatusAndTextAndNothingElse) {
     sim::FaultRule refuse;
     refuse.kind = sim::FaultKind::Refuse;
     units[3].faults->Set(refuse);
+    // The simulator closes its listener on its own thread; the round must meet a port that
+    // already refuses, not a connection still queued from before.
+    ASSERT_TRUE(WaitUntilRefused(units[3].tcp->Port()));
 
     int stored = 0;
     PollHooks hooks;
