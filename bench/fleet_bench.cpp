@@ -28,6 +28,7 @@
 #include "poll/fleet.h"
 #include "poll/poller.h"
 #include "poll/store_sqlite.h"
+#include "sim_fleet_process.h"
 
 namespace {
 
@@ -43,51 +44,6 @@ long ResidentKb() {
         if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
     return -1;
 }
-
-// The simulated fleet in its own process; "records N" goes to its standard input.
-struct SimProcess {
-    pid_t pid = -1;
-    int input = -1;
-    std::string fleet;
-
-    bool Start(const std::string& dir, const std::vector<std::string>& args) {
-        fleet = dir + "/fleet.toml";
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(pipeFds[0], 0);
-            close(pipeFds[1]);
-            std::vector<std::string> all = {VIR05SIM_PATH, "fleet"};
-            all.insert(all.end(), args.begin(), args.end());
-            all.push_back("-o");
-            all.push_back(fleet);
-            std::vector<char*> argv;
-            for (auto& a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            freopen("/dev/null", "w", stdout);
-            execv(VIR05SIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(pipeFds[0]);
-        input = pipeFds[1];
-        for (int i = 0; i < 3000 && !fs::exists(fleet); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return fs::exists(fleet);
-    }
-    void Send(const std::string& line) {
-        const std::string text = line + "\n";
-        if (write(input, text.data(), text.size()) < 0) std::perror("write");
-    }
-    ~SimProcess() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        if (input >= 0) close(input);
-    }
-};
 
 struct Measured {
     Round round;
@@ -176,7 +132,7 @@ std::optional<Fleet> LoadWithDatabase(const std::string& path, const std::string
 }
 
 int Tcp(const std::string& dir) {
-    SimProcess sim;
+    SimFleetProcess sim;
     if (!sim.Start(dir, {"--tcp", "500"})) return std::fprintf(stderr, "no simulator\n"), 1;
     auto fleet = LoadWithDatabase(sim.fleet, dir + "/tcp.sqlite", 32);
     if (!fleet) return 1;
@@ -242,7 +198,7 @@ int Tcp(const std::string& dir) {
 }
 
 int Bus(const std::string& dir) {
-    SimProcess sim;
+    SimFleetProcess sim;
     if (!sim.Start(dir, {"--bus", "32", "--records", "200", "--baud", "115200"}))
         return std::fprintf(stderr, "no simulator\n"), 1;
     auto fleet = LoadWithDatabase(sim.fleet, dir + "/bus.sqlite", 16);

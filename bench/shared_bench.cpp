@@ -31,6 +31,7 @@
 #include "poll/lease_pg.h"
 #include "poll/poller.h"
 #include "poll/store_pg.h"
+#include "sim_fleet_process.h"
 
 namespace {
 
@@ -43,50 +44,6 @@ const int kControllers =
     std::getenv("VIR05_SHARED_BENCH_N") ? std::atoi(std::getenv("VIR05_SHARED_BENCH_N")) : 2000;
 constexpr int kPollers = 3;
 constexpr int kParallel = 16;
-
-struct SimProcess {
-    pid_t pid = -1;
-    int input = -1;
-    std::string fleet;
-
-    bool Start(const std::string& dir, const std::vector<std::string>& args) {
-        fleet = dir + "/fleet.toml";
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[0], 0);
-            close(fds[1]);
-            std::vector<std::string> all = {VIR05SIM_PATH, "fleet"};
-            all.insert(all.end(), args.begin(), args.end());
-            all.push_back("-o");
-            all.push_back(fleet);
-            std::vector<char*> argv;
-            for (auto& a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            if (!freopen("/dev/null", "w", stdout)) _exit(127);
-            execv(VIR05SIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(fds[0]);
-        input = fds[1];
-        for (int i = 0; i < 6000 && !fs::exists(fleet); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return fs::exists(fleet);
-    }
-    void Send(const std::string& line) {
-        const std::string text = line + "\n";
-        if (write(input, text.data(), text.size()) < 0) std::perror("write");
-    }
-    ~SimProcess() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        if (input >= 0) close(input);
-    }
-};
 
 // Times every call into the store.
 class TimedStore : public Store {
@@ -220,7 +177,7 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     int status = 0;
     {
-        SimProcess sim;
+        SimFleetProcess sim;
         if (!sim.Start(dir.string(), {"--tcp", std::to_string(kControllers), "--records", "500"}))
             return std::fprintf(stderr, "shared_bench: no simulator\n"), 1;
         std::string error;
