@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,11 +16,19 @@
 #include "core/cmdline.h"
 #include "core/protocol/trace.h"
 #include "core/run_log.h"
+#include "model/locations.h"
 #include "model/memory.h"
 
 namespace vir05 {
 
 namespace {
+// The directory of this executable, with a trailing '/'.
+std::string ExecutableDir() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string("./") : exe.parent_path().string() + "/";
+}
+
 // Whether a window can be shown: an X or Wayland display, or a platform chosen explicitly
 // (offscreen, say).
 bool HasDisplay() {
@@ -32,15 +41,27 @@ bool HasDisplay() {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
-    // Every start begins a fresh byte trace, also one that ends before any link exists (a
-    // conversion, a data file on the line, no display): an old trace is never left to be read
-    // as this run's.
-    { const TraceLog freshTrace("test.txt"); }
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine commandLine = ParseCommandLine(args);
     // The areas live for the whole process and are never reallocated.
     static MemoryAreas areas;
     static RunLog runLog;
+    // An installed program that opens its window writes its trace and text output into the
+    // user's data directory, not into whatever directory the desktop started it in; unattended
+    // runs and conversions write into the working directory.
+    const bool windowStart = commandLine.commandLineRun != kRunHidden && !commandLine.convert;
+    const FileLocations locations = ProgramLocations(ExecutableDir());
+    std::string traceName = "test.txt";
+    if (windowStart && locations.installed) {
+        std::error_code ignored;  // a directory that cannot be made fails later like a full disk
+        std::filesystem::create_directories(locations.dataDir, ignored);
+        areas.ProgramDir = locations.dataDir;
+        traceName = locations.dataDir + traceName;
+    }
+    // Every start begins a fresh byte trace, also one that ends before any link exists (a
+    // conversion, a data file on the line, no display): an old trace is never left to be read
+    // as this run's.
+    { const TraceLog freshTrace(traceName); }
 
     const StartupOutcome outcome = ProcessCommandLine(commandLine, areas, runLog);
     if (outcome.kind == StartupOutcome::Exit) {

@@ -6,29 +6,16 @@
 #include <memory>
 #include <random>
 
+#include "poll/pg_util.h"
 #include "poll/store_pg.h"
 
 namespace vir05::poll {
 
 namespace {
 
-struct ResultDeleter {
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultDeleter>;
-
-Result Run(PGconn* conn, const char* sql, const std::vector<std::string>& params) {
-    std::vector<const char*> values;
-    for (const auto& p : params)
-        values.push_back(p.c_str());
-    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                               nullptr, nullptr, 0));
-}
-
-bool Ok(const Result& r) {
-    const ExecStatusType s = PQresultStatus(r.get());
-    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
-}
+using pg::Ok;
+using pg::Result;
+using pg::Run;
 
 // A text array literal of names.
 std::string TextArray(const std::vector<std::string>& items) {
@@ -74,20 +61,8 @@ std::string PgLeases::Interval() const {
 }
 
 bool PgLeases::Open(std::string& error) {
-    conn_ = PQconnectdb(url_.c_str());
-    if (PQstatus(conn_) != CONNECTION_OK) {
-        error = url_ + ": cannot connect: " + PQerrorMessage(conn_);
-        PQfinish(conn_);
-        conn_ = nullptr;
-        return false;
-    }
-    Result(PQexec(conn_, "SET client_min_messages = warning"));
-    if (!EnsurePgSchema(conn_, error)) {
-        error = url_ + ": " + error;
-        PQfinish(conn_);
-        conn_ = nullptr;
-        return false;
-    }
+    conn_ = OpenPgDatabase(url_, error);
+    if (!conn_) return false;
     heartbeat_ = std::thread([this] { Heartbeat(); });
     return true;
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "poll/pg_util.h"
+
 namespace vir05::poll {
 
 namespace {
@@ -91,28 +93,9 @@ CREATE TABLE line_lease(
 // Any fixed number: the key of the advisory lock the schema is created under.
 constexpr long long kSchemaLock = 0x56495230355043LL;
 
-struct ResultDeleter {
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultDeleter>;
-
-Result Run(PGconn* conn, const char* sql, const std::vector<std::string>& params,
-           const std::vector<bool>& binary = {}) {
-    std::vector<const char*> values;
-    std::vector<int> lengths, formats;
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        values.push_back(params[i].c_str());
-        lengths.push_back(static_cast<int>(params[i].size()));
-        formats.push_back(i < binary.size() && binary[i] ? 1 : 0);
-    }
-    return Result(PQexecParams(conn, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                               lengths.data(), formats.data(), 0));
-}
-
-bool Ok(const Result& r) {
-    const ExecStatusType s = PQresultStatus(r.get());
-    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
-}
+using pg::Ok;
+using pg::Result;
+using pg::Run;
 
 int Affected(const Result& r) {
     const char* n = PQcmdTuples(r.get());
@@ -216,6 +199,23 @@ bool EnsurePgSchema(PGconn* conn, std::string& error) {
     return true;
 }
 
+pg_conn* OpenPgDatabase(const std::string& url, std::string& error) {
+    PGconn* conn = PQconnectdb(url.c_str());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        const std::string why = pg::LastMessage(conn);
+        error = url + ": cannot connect" + (why.empty() ? "" : ": " + why);
+        PQfinish(conn);
+        return nullptr;
+    }
+    Result(PQexec(conn, "SET client_min_messages = warning"));
+    if (!EnsurePgSchema(conn, error)) {
+        error = url + ": " + error;
+        PQfinish(conn);
+        return nullptr;
+    }
+    return conn;
+}
+
 PgStore::PgStore(std::string url) : url_(std::move(url)) {}
 
 PgStore::~PgStore() {
@@ -224,32 +224,14 @@ PgStore::~PgStore() {
 
 std::string PgStore::Error(const std::string& what) const {
     std::string e = what;
-    if (conn_) {
-        std::string m = PQerrorMessage(conn_);
-        while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
-            m.pop_back();
-        if (!m.empty()) e += ": " + m;
-    }
+    if (const std::string m = pg::LastMessage(conn_); !m.empty()) e += ": " + m;
     return e;
 }
 
 bool PgStore::Open(std::string& error) {
     if (conn_) PQfinish(conn_);
-    conn_ = PQconnectdb(url_.c_str());
-    if (PQstatus(conn_) != CONNECTION_OK) {
-        error = Error(url_ + ": cannot connect");
-        PQfinish(conn_);
-        conn_ = nullptr;
-        return false;
-    }
-    Result(PQexec(conn_, "SET client_min_messages = warning"));
-    if (!EnsurePgSchema(conn_, error)) {
-        error = url_ + ": " + error;
-        PQfinish(conn_);
-        conn_ = nullptr;
-        return false;
-    }
-    return true;
+    conn_ = OpenPgDatabase(url_, error);
+    return conn_ != nullptr;
 }
 
 // A connection the server dropped (a restart) is opened again before the next reading; a

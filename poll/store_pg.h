@@ -27,6 +27,10 @@ bool IsPostgresUrl(const std::string& database);
 // turns through an advisory lock. False with a message in `error`.
 bool EnsurePgSchema(pg_conn* conn, std::string& error);
 
+// Connects to `url` and makes sure its schema is there; null with a message naming the
+// database in `error`.
+pg_conn* OpenPgDatabase(const std::string& url, std::string& error);
+
 class PgStore : public Store {
   public:
     explicit PgStore(std::string url);

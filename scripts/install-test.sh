@@ -42,6 +42,10 @@ if [ "${1:-}" = --window ]; then
   fi
   wait_until 30 test -s "$HOME/.local/share/vir05/def.txt" ||
     { kill "$pid"; fail "the window's text output is not in ~/.local/share/vir05/"; }
+  # Nothing of the program's own lands in the directory the desktop started it in.
+  for stray in def.txt test.txt; do
+    [ ! -e "$HOME/$stray" ] || { kill "$pid"; fail "the window wrote $stray into the home directory"; }
+  done
   # The menu "Подключение" (third in the menu bar), then "ОК" in the dialog. Escape first
   # closes whatever an earlier try may have opened.
   win=$(xdotool search --onlyvisible --name "^$reading\$" | sed -n 1p)
