@@ -261,16 +261,18 @@ bool SqliteStore::InsertReading(const Reading& r, std::int64_t& id, std::string&
     return true;
 }
 
+bool SqliteStore::RolledBack(const std::string& why, std::string& error) {
+    std::string ignored;
+    Exec("ROLLBACK", ignored);
+    error = why;
+    return false;
+}
+
 bool SqliteStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& error) {
     counts = {};
     if (!db_) return error = path_ + ": not open", false;
     if (!Exec("BEGIN IMMEDIATE", error)) return false;
-    auto fail = [&](const std::string& e) {
-        std::string ignored;
-        Exec("ROLLBACK", ignored);
-        error = e;
-        return false;
-    };
+    auto fail = [&](const std::string& e) { return RolledBack(e, error); };
     std::int64_t id = 0;
     if (!InsertReading(r, id, error)) return fail(error);
     for (const auto& [key, value] : r.currentValues) {
@@ -353,12 +355,7 @@ bool SqliteStore::SaveReading(const Reading& r, SaveCounts& counts, std::string&
 bool SqliteStore::SaveFailure(const Reading& r, std::string& error) {
     if (!db_) return error = path_ + ": not open", false;
     if (!Exec("BEGIN IMMEDIATE", error)) return false;
-    auto fail = [&](const std::string& e) {
-        std::string ignored;
-        Exec("ROLLBACK", ignored);
-        error = e;
-        return false;
-    };
+    auto fail = [&](const std::string& e) { return RolledBack(e, error); };
     std::int64_t id = 0;
     if (!InsertReading(r, id, error)) return fail(error);
     {

@@ -30,6 +30,8 @@ class SqliteStore : public Store {
 
   private:
     bool Exec(const char* sql, std::string& error);
+    // Ends the open transaction without storing anything; `error` becomes `why`. Always false.
+    bool RolledBack(const std::string& why, std::string& error);
     bool Prepare(sqlite3_stmt*& stmt, const char* sql, std::string& error);
     std::string Error(const char* what) const;
     bool InsertReading(const Reading& r, std::int64_t& id, std::string& error);
