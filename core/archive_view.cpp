@@ -2,6 +2,7 @@
 
 #include "core/format.h"
 #include "model/bytes.h"
+#include "model/memory.h"
 
 namespace vir05 {
 
@@ -174,7 +175,7 @@ ArchiveData::ArchiveData() {
 
 void ArchiveData::Fill(const std::uint8_t* archive, int numSystems, int selectedCircuit) {
     const int n = numSystems == 1 ? 1 : 2;
-    selected_ = selectedCircuit == 1 ? 1 : 0;
+    selected_ = ShownCircuit(selectedCircuit);
     ChartTable& table = selected_ == 1 ? table2_ : table1_;
     if (!cycleMode_) {
         table1_.clear();

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/text.h"
+
 namespace vir05 {
 
 // General format with up to 15 significant digits, no trailing zeros: 21.5, -3, 0.07.
@@ -32,16 +34,6 @@ std::string Hex2(std::uint8_t b);
 
 // Upper-case hexadecimal with at least `minDigits` digits.
 std::string HexUpper(std::uint32_t v, int minDigits);
-
-// The text without the blanks and tabs around it.
-std::string_view TrimBlanks(std::string_view text);
-
-// A whole decimal number with an optional sign and nothing else; nullopt when the text is not
-// one or does not fit in 32 bits.
-std::optional<std::int32_t> ParseInt(std::string_view text);
-inline std::int32_t ParseIntOr(std::string_view text, std::int32_t fallback) {
-    return ParseInt(text).value_or(fallback);
-}
 
 // A decimal number with "." as separator (an optional exponent allowed); nullopt otherwise.
 std::optional<double> ParseReal(std::string_view text);

@@ -16,6 +16,12 @@
 
 namespace vir05 {
 
+// The circuit the window shows for a selection: 1 (the second) only when chosen as such, the
+// first for anything else.
+constexpr int ShownCircuit(int selected) {
+    return selected == 1 ? 1 : 0;
+}
+
 inline constexpr std::size_t kAreaBlockSize = 2 * kImageSize + kArchiveSize;  // 135032
 
 struct MemoryAreas {
@@ -23,6 +29,7 @@ struct MemoryAreas {
     std::array<std::uint8_t, kReceiveAreaSize> ReceiveArea{};
     std::atomic<std::uint8_t> ProgressCell{0};
     int SelectedCircuit = 0;
+    int Shown() const { return vir05::ShownCircuit(SelectedCircuit); }
     // Directory of the executable with a trailing separator (an installed program: the user's
     // data directory), where the window writes its own files; empty until the window is shown,
     // so that names built on it stay relative to the current directory.

@@ -1,6 +1,6 @@
 #include "model/ports.h"
 
-#include "core/format.h"
+#include "model/text.h"
 
 namespace vir05 {
 

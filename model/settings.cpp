@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "core/format.h"
 #include "model/safe_file.h"
+#include "model/text.h"
 
 namespace vir05 {
 

@@ -31,10 +31,7 @@ bash scripts/install-test.sh
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVIR05_SANITIZE=ON -DVIR05_WERROR=ON \
   -DVIR05_BUILD_UI=OFF -DVIR05_BUILD_BENCH=OFF
-asan_targets=(core_tests)
-if compgen -G 'tests/link/*.cpp' >/dev/null; then asan_targets+=(link_tests); fi
-if compgen -G 'tests/soak/*.cpp' >/dev/null; then asan_targets+=(soak_tests); fi
-if compgen -G 'tests/poll/*.cpp' >/dev/null; then asan_targets+=(poll_tests); fi
+asan_targets=(core_tests link_tests soak_tests poll_tests)
 cmake --build build/asan -j"$jobs" --target "${asan_targets[@]}"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   loaded ctest --test-dir build/asan --output-on-failure -R "^($(IFS='|'; echo "${asan_targets[*]}"))\$"

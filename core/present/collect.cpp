@@ -148,7 +148,7 @@ std::optional<double> KorrMirror(double changed, double other, const SpinSpec& o
 
 bool CollectControls(const ControlState& in, MemoryAreas& areas, std::string* failedControl) {
     std::uint8_t* img = areas.DeviceImage();
-    const int sel = areas.SelectedCircuit == 1 ? 1 : 0;
+    const int sel = areas.Shown();
     std::array<std::uint8_t, kCircuitRecordSize> working;
     std::memcpy(working.data(), img + CircuitRecordAddr(sel), kCircuitRecordSize);
     for (const FieldBinding& b : kFieldBindings)

@@ -177,7 +177,7 @@ void PresentImage(const MemoryAreas& areas, PresentationState& state, ControlSta
     const std::uint8_t* img = areas.DeviceImage();
     // Only circuits 0 and 1 exist; any other value shows circuit 0 rather than reading past the
     // records.
-    const int sel = areas.SelectedCircuit == 1 ? 1 : 0;
+    const int sel = areas.Shown();
 
     // 1. Snapshot, the two records, the circuit shown.
     state.snapshot = TakeSnapshot(img);

@@ -22,7 +22,7 @@ bool Same(const ControlState& a, const ControlState& b, std::string_view name) {
 
 void KeepUntouchedFields(const ControlState& read, const ControlState& presented,
                          const std::uint8_t* before, MemoryAreas& areas) {
-    const int circuit = areas.SelectedCircuit == 1 ? 1 : 0;
+    const int circuit = areas.Shown();
     for (const FieldBinding& b : kFieldBindings) {
         bool untouched = true;
         if (b.conversion == Conversion::Radio) {

@@ -114,7 +114,7 @@ void TValueGraph::SetGraph(int k) {
 }
 
 int TValueGraph::Circuit() const {
-    return areas_.SelectedCircuit == 1 ? 1 : 0;
+    return areas_.Shown();
 }
 
 void TValueGraph::ShowNonModal() {
