@@ -50,19 +50,6 @@ class CommandDriverTest : public LinkTest {
         v.netAddr = 1;
         return v;
     }
-    // Waits through the driver as both owners of the cycle do; the deadline only keeps a broken
-    // link from hanging the test.
-    void Finish(CommandDriver& driver) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!driver.Poll()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                link_->CancelCommand();
-                link_->WaitParked();
-                FAIL() << "the link did not park in time";
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
 };
 
 TEST_F(CommandDriverTest, ACommandLineStartCarriesItsArchiveSlotCountAndADialogStartTheDefault) {
@@ -73,13 +60,13 @@ TEST_F(CommandDriverTest, ACommandLineStartCarriesItsArchiveSlotCountAndADialogS
     cl.tcpPort = tcp_->Port();
     ASSERT_TRUE(driver.Start(command::ReadArchive, cl));
     EXPECT_EQ(link_->Request().ArchiveSlots.load(), 40);
-    Finish(driver);
+    WaitDone();
     ASSERT_EQ(link_->GetStatus(), 0) << link_->Request().ErrorText;
     const std::size_t commandLineFrames = sim.controller.ReceivedFrames().size();
 
     ASSERT_TRUE(driver.Start(command::ReadArchive, Tcp()));
     EXPECT_EQ(link_->Request().ArchiveSlots.load(), static_cast<int>(kDefaultArchiveSlots));
-    Finish(driver);
+    WaitDone();
     ASSERT_EQ(link_->GetStatus(), 0) << link_->Request().ErrorText;
     // The default reads the image and four blocks; 40 slots need fewer blocks.
     EXPECT_EQ(sim.controller.ReceivedFrames().size() - commandLineFrames, 5u);
@@ -94,7 +81,7 @@ TEST_F(CommandDriverTest, AnArchiveReadIsTakenOverSavedAndThenPresented) {
     areas_->ProgramDir = dir.path().string() + "/";
     CommandDriver driver(*link_, *areas_);
     ASSERT_TRUE(driver.Start(command::ReadArchive, Tcp()));
-    Finish(driver);
+    WaitDone();
 
     std::vector<std::string> steps;
     CycleReactions reactions;
@@ -131,7 +118,7 @@ TEST_F(CommandDriverTest, AReadWhoseDataFileCannotBeSavedIsShownButFails) {
     areas_->ProgramDir = dir.File("missing") + "/";
     CommandDriver driver(*link_, *areas_);
     ASSERT_TRUE(driver.Start(command::ReadArchive, Tcp()));
-    Finish(driver);
+    WaitDone();
     int presented = 0;
     CycleReactions reactions;
     reactions.present = [&](const Completion&) { ++presented; };
@@ -156,7 +143,7 @@ TEST_F(CommandDriverTest, AFailedCommandLeavesTheAreasAndPresentsNothing) {
     std::memset(areas_->DeviceImage(), 0x33, kImageSize);
     CommandDriver driver(*link_, *areas_);
     ASSERT_TRUE(driver.Start(command::ReadCurrent, line));
-    Finish(driver);
+    WaitDone();
     int ended = 0, presented = 0;
     CycleReactions reactions;
     reactions.ended = [&](const Completion&) { ++ended; };
@@ -169,7 +156,6 @@ TEST_F(CommandDriverTest, AFailedCommandLeavesTheAreasAndPresentsNothing) {
     EXPECT_EQ(c.outcome.caption.rfind("Ошибка: ", 0), 0u) << c.outcome.caption;
     for (std::size_t i = 0; i < kImageSize; ++i)
         ASSERT_EQ(areas_->DeviceImage()[i], 0x33) << i;
-    (void)sim;
 }
 
 }  // namespace
