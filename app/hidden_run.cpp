@@ -1,32 +1,19 @@
 #include "app/hidden_run.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QLocale>
 #include <QTimer>
 #include <cstdio>
 
-#include "core/command_cycle.h"
+#include "app/command_driver.h"
 #include "core/completion.h"
-#include "core/snapshot.h"
 #include "core/text_output.h"
 #include "link/rwclass.h"
-#include "model/datafile.h"
 #include "model/locations.h"
 #include "model/settings.h"
 
 namespace vir05 {
 
 namespace {
-
-// Writes the text output; false, with the reason, when it was not written whole.
-bool Present(MemoryAreas& areas, const CommandLine& cl, RunLog& log, std::string& why) {
-    const ImageSnapshot snapshot = TakeSnapshot(areas.DeviceImage());
-    const TextOutputSource source{snapshot, areas.DeviceImage(), areas.ArchiveImage(),
-                                  PanelTimeText(areas.DeviceImage())};
-    return WriteTextOutput(cl.outputName, areas.ProgramDir, source, log, &why);
-}
 
 // The run log's last lines for a run that failed before its text output was written.
 void LogFailure(RunLog& log, const std::string& reason) {
@@ -48,45 +35,36 @@ int RunHiddenCommand(int argc, char** argv, CommandLine& cl, const StartupOutcom
     TRWClass link(areas, LinkTiming::Default(), "test.txt", settingsPath);
     std::string caption;
     link.SetShowLinkText([&caption](const std::string& text) { caption = text; });
-
-    const int command = outcome.command;
-    link.StartCommandLineCommand(command, cl, areas);
+    CommandDriver driver(link, areas);
+    driver.Start(outcome.command, cl);
 
     int exitCode = static_cast<int>(ExitCode::Failure);
     QTimer cycle;
     cycle.setInterval(10);
     QObject::connect(&cycle, &QTimer::timeout, [&] {
-        link.ServeSynchronize();
-        if (!link.Parked()) return;
+        if (!driver.Poll()) return;
         cycle.stop();
-        const LinkRequest& req = link.Request();
-        CompletedCommand done;
-        done.status = link.GetStatus();
-        done.command = req.Command.load();
-        done.errorText = req.ErrorText;
-        done.durationDays = req.DurationDays();
-        done.now =
-            QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
-        const CommandOutcome outcome = CompleteCommand(done);
-        if (!outcome.keepCaption) caption = outcome.caption;
-        if (done.status == -1) caption = req.ErrorText;  // said on the console all the same
-        exitCode = outcome.exitCode;
-        bool failed = exitCode != static_cast<int>(ExitCode::Success);
-        if (outcome.takeOverRead) TakeOverRead(areas, outcome.archiveRead);
-        // The data file first: a run whose data file was not saved fails before its text
-        // output could tell a scheduler otherwise.
-        std::string why;
-        if (outcome.saveDataFile && !SaveDataFile(ArchiveDataFileName(areas), areas, why)) {
-            caption = "Ошибка: не удалось записать файл " + ArchiveDataFileName(areas) + ": " + why;
-            failed = true;
-        } else if (outcome.takeOverRead && !Present(areas, cl, log, why)) {
-            caption = "Ошибка: " + why;
-            failed = true;
-        }
-        if (failed) {
+        std::string textOutputWhy;
+        bool textOutputWritten = true;
+        CycleReactions reactions;
+        // The text output only after the data file: a run whose data file was not saved fails
+        // before its text output could tell a scheduler otherwise.
+        reactions.present = [&](const Completion& c) {
+            if (c.DataFileSaved())
+                textOutputWritten = WriteTextOutputOf(cl.outputName, areas, log, &textOutputWhy);
+        };
+        const Completion c = driver.TakeOver(false, reactions);
+        if (!c.outcome.keepCaption) caption = c.outcome.caption;
+        if (c.done.status == -1) caption = c.done.errorText;  // said on the console all the same
+        exitCode = c.ExitStatus();
+        if (!c.DataFileSaved()) {
+            caption = FileNotWrittenCaption(c.unsavedFile, c.unsavedWhy);
+        } else if (!textOutputWritten) {
+            caption = "Ошибка: " + textOutputWhy;
             exitCode = static_cast<int>(ExitCode::Failure);
-            LogFailure(log, caption);  // nothing more once the text output has closed it
         }
+        if (exitCode != static_cast<int>(ExitCode::Success))
+            LogFailure(log, caption);  // nothing more once the text output has closed it
         // A hidden run ends with its first command: follow-up reads are not started.
         std::fprintf(stderr, "vir05win: %s\n", caption.c_str());
         app.exit(exitCode);

@@ -2,7 +2,6 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
@@ -10,7 +9,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -20,11 +18,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/command_cycle.h"
 #include "core/completion.h"
 #include "core/format.h"
 #include "core/present/untouched.h"
-#include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "model/locations.h"
@@ -47,10 +43,6 @@ namespace {
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-std::string NowText() {
-    return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat).toStdString();
 }
 
 std::string DirectoryOf(const std::string& file) {
@@ -109,6 +101,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     const std::string trace = locations_.installed ? locations_.dataDir + "test.txt" : "test.txt";
     link_ = std::make_unique<TRWClass>(areas_, timing, trace, SettingsPath(locations_.settingsDir));
     link_->SetShowLinkText([this](const std::string& text) { window_->SetCaption(Q(text)); });
+    driver_ = std::make_unique<CommandDriver>(*link_, areas_);
     status_ = std::make_unique<StatusLine>(window_->statusBar(), [this](const std::string& p) {
         IniFile ini;
         ini.Load(SettingsPath(locations_.settingsDir));
@@ -180,7 +173,7 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     // A command the command line asked for with the window shown starts at once, with the
     // command line's connection values.
     if (startup.kind == StartupOutcome::StartCommand) {
-        link_->StartCommandLineCommand(startup.command, commandLine, areas_);
+        driver_->Start(startup.command, commandLine);
         status_->Started(startup.command, ConnectionValues{});
         window_->SetReadPanelVisible(false);
         timer1_.start();
@@ -240,11 +233,8 @@ void WindowSession::ChSys(bool writeTextOutput) {
     archive_->FillEvents(areas_.ArchiveImage());
     archive_->Fill(areas_, areas_.SelectedCircuit, presentation_.snapshot);
     graph_->ShowItClick();  // the editor follows every presentation, shown or not
-    if (writeTextOutput && !commandLine_.outputName.empty()) {
-        const TextOutputSource source{presentation_.snapshot, areas_.DeviceImage(),
-                                      areas_.ArchiveImage(), PanelTimeText(areas_.DeviceImage())};
-        WriteTextOutput(commandLine_.outputName, areas_.ProgramDir, source, log_);
-    }
+    if (writeTextOutput && !commandLine_.outputName.empty())
+        WriteTextOutputOf(commandLine_.outputName, areas_, log_);
 }
 
 bool WindowSession::CollectInto(MemoryAreas& target) const {
@@ -274,7 +264,7 @@ void WindowSession::WireServiceAndExport() {
                                   : std::string();
             const ConnectionValues line =
                 serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues();
-            StartLinkCommand(*link_, areas_, line, command);
+            driver_->Start(command, line);
             status_->Started(command, line);
             timer1_.start();
         });
@@ -352,11 +342,11 @@ std::string WindowSession::PortCaption() const {
     return "(" + t.port + ", Адр:" + t.netAddr + ")";
 }
 
-bool WindowSession::StartCommand(int command) {
+bool WindowSession::StartCommand(int command, int archiveSlots) {
     serialLineNote_.clear();
     // A start while the link runs only stops the running command; the cycle then reports it.
     const ConnectionValues line = connect_->ConnectionValues();
-    const bool started = StartLinkCommand(*link_, areas_, line, command);
+    const bool started = driver_->Start(command, line, archiveSlots);
     if (started) status_->Started(command, line);
     timer1_.start();
     return started;
@@ -395,8 +385,7 @@ void WindowSession::ReadCycleClick() {
 }
 
 void WindowSession::ReadArchClick() {
-    if (StartCommand(kReadArchive) && commandLine_.archiveSlots != 0)
-        link_->Request().ArchiveSlots = commandLine_.archiveSlots;
+    StartCommand(kReadArchive, commandLine_.archiveSlots);
     window_->SetCaption(Q("Чтение " + PortCaption()));
     window_->SetReadPanelVisible(false);
 }
@@ -549,8 +538,7 @@ void WindowSession::SaveClick() {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     const std::string name = dialog.selectedFiles().front().toStdString();
     // A failed save is said, and never leaves a damaged file in place of a good one.
-    if (!SaveDataFile(name, areas_))
-        window_->SetCaption(Q("Ошибка: не удалось записать файл " + name));
+    if (!SaveDataFile(name, areas_)) window_->SetCaption(Q(FileNotWrittenCaption(name)));
     StoreWorkDir(name);
 }
 
@@ -581,42 +569,35 @@ void WindowSession::Timer1Timer() {
     window_->SetProgressPanelVisible(true);
     window_->SetProgress(areas_.ProgressCell.load());
     window_->SetRetryCount(link_->Request().ErrorCount.load());
-    link_->ServeSynchronize();
+    const bool parked = driver_->Poll();
     status_->Tick();
-    if (!link_->Parked()) return;
+    if (!parked) return;
     timer1_.stop();
 
-    const LinkRequest& req = link_->Request();
-    CompletedCommand done;
-    done.status = link_->GetStatus();
-    done.command = req.Command.load();
-    done.errorText = req.ErrorText;
-    done.durationDays = req.DurationDays();
-    done.cycleMode = cycleMode_;
-    done.now = NowText();
-    done.archiveStopped = req.ArchiveStopped;
-    done.blocksRead = req.ArchiveBlocksRead;
-    done.blocksPlanned = req.ArchiveBlocksPlanned;
-    const CommandOutcome o = CompleteCommand(done);
-    const int started = req.StartCommand;
-    // A serial-number write that did not go through leaves the serial number as it was.
-    if (started == kWriteSerial) service_->SerialWriteEnded(done.status == 0);
-    if (done.status == 0 && done.command == kWriteConfig)
-        ApplyConfigWrite(controller_.data(), writeImage_.data(), writeSpans_);
-    // A cycle that has ended leaves no mode behind.
-    if (cycleMode_ && o.followUp == 0) SetCycleMode(false);
-    status_->Finished(done.status, done.durationDays * 86400.0, o.takeOverRead, Q(done.errorText));
-    if (o.takeOverRead) {
-        TakeOverRead(areas_, o.archiveRead);
+    CycleReactions reactions;
+    reactions.ended = [this](const Completion& c) {
+        const CompletedCommand& done = c.done;
+        // A serial-number write that did not go through leaves the serial number as it was.
+        if (c.started == kWriteSerial) service_->SerialWriteEnded(done.status == 0);
+        if (done.status == 0 && done.command == kWriteConfig)
+            ApplyConfigWrite(controller_.data(), writeImage_.data(), writeSpans_);
+        // A cycle that has ended leaves no mode behind.
+        if (cycleMode_ && c.outcome.followUp == 0) SetCycleMode(false);
+        status_->Finished(done.status, done.durationDays * 86400.0, c.outcome.takeOverRead,
+                          Q(done.errorText));
+    };
+    reactions.present = [this](const Completion&) {
         std::memcpy(controller_.data(), areas_.ConfigShadow(), kImageSize);
         controllerRead_ = true;
         openedFile_.clear();
         UpdateWriteEnabled();
         if (cycleMode_) archive_->AddCurrent(areas_);  // the chart collects each cyclic read
         ChSys();
-    }
+    };
+    const Completion c = driver_->TakeOver(cycleMode_, reactions);
+    const CommandOutcome& o = c.outcome;
     if (!o.keepCaption)
-        window_->SetCaption(Q(o.caption + (done.status > 0 ? serialLineNote_ : std::string())));
+        window_->SetCaption(Q(o.caption + (c.done.status > 0 ? serialLineNote_ : std::string())));
     if (o.restorePanels) RestorePanels();
     if (o.emulatorStep) emulation_->Complete(areas_.ReceiveArea.data());
     if (o.advanceSerial) {
@@ -636,12 +617,8 @@ void WindowSession::Timer1Timer() {
                 ReadTekClick(false);
         });
     }
-    if (o.saveDataFile) {
-        const std::string name = ArchiveDataFileName(areas_);
-        if (!SaveDataFile(name, areas_))
-            window_->SetCaption(Q("Ошибка: не удалось записать файл " + name));
-    }
-    if (commandLine_.commandLineRun != 0) QCoreApplication::exit(o.exitCode);
+    if (!c.DataFileSaved()) window_->SetCaption(Q(FileNotWrittenCaption(c.unsavedFile)));
+    if (commandLine_.commandLineRun != 0) QCoreApplication::exit(c.ExitStatus());
 }
 
 int RunWindow(int argc, char** argv, CommandLine& commandLine, const StartupOutcome& startup,

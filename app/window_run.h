@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_driver.h"
 #include "core/cli_run.h"
 #include "core/present/present.h"
 #include "core/present/write_plan.h"
@@ -76,7 +77,7 @@ class WindowSession : public QObject {
 
   private:
     // Starts `command` over the transport the connection dialog has chosen.
-    bool StartCommand(int command);
+    bool StartCommand(int command, int archiveSlots = 0);
     void RestorePanels();
     std::string PortCaption() const;
     void StoreWorkDir(const std::string& chosenFile);
@@ -97,6 +98,7 @@ class WindowSession : public QObject {
     CommandLine& commandLine_;
     RunLog& log_;
     std::unique_ptr<TRWClass> link_;
+    std::unique_ptr<CommandDriver> driver_;
     std::unique_ptr<TFormCfg> window_;
     std::unique_ptr<TFormConnect> connect_;
     std::unique_ptr<TFormComPort> comport_;

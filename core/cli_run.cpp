@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "core/format.h"
-#include "core/snapshot.h"
 #include "core/text_output.h"
 #include "model/safe_file.h"
 
@@ -19,11 +18,8 @@ OpenStage OpenAndWriteTextOutput(const std::string& given, MemoryAreas& areas,
         caption = name + " ошибка " + OpenStageText(stage);
         return stage;
     }
-    const ImageSnapshot snapshot = TakeSnapshot(areas.DeviceImage());
-    const TextOutputSource source{snapshot, areas.DeviceImage(), areas.ArchiveImage(),
-                                  PanelTimeText(areas.DeviceImage())};
     std::string why;
-    const bool ok = WriteTextOutput(outputName, areas.ProgramDir, source, log, &why);
+    const bool ok = WriteTextOutputOf(outputName, areas, log, &why);
     if (written) *written = ok;
     caption = ok ? name : "Ошибка: " + why;
     return OpenStage::None;

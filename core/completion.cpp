@@ -18,6 +18,10 @@ std::string ArchiveDataFileName(const MemoryAreas& areas) {
     return areas.ProgramDir + std::to_string(I32(areas.DeviceImage(), addr::DevNumber)) + ".vi5";
 }
 
+std::string FileNotWrittenCaption(const std::string& name, const std::string& why) {
+    return "Ошибка: не удалось записать файл " + name + (why.empty() ? "" : ": " + why);
+}
+
 std::string ElapsedText(double durationDays) {
     const double scaled = durationDays * 60.0 * 86400.0;  // seconds of the shown time of day
     long long s = scaled > 0 ? static_cast<long long>(std::llround(scaled)) % 86400 : 0;

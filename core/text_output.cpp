@@ -6,6 +6,7 @@
 
 #include "core/format.h"
 #include "model/bytes.h"
+#include "model/memory.h"
 #include "model/safe_file.h"
 
 namespace vir05 {
@@ -175,6 +176,14 @@ bool WriteTextOutput(const std::string& outputName, const std::string& programDi
     }
     log.Close();
     return written;
+}
+
+bool WriteTextOutputOf(const std::string& outputName, const MemoryAreas& areas, RunLog& log,
+                       std::string* why) {
+    const ImageSnapshot snapshot = TakeSnapshot(areas.DeviceImage());
+    const TextOutputSource source{snapshot, areas.DeviceImage(), areas.ArchiveImage(),
+                                  PanelTimeText(areas.DeviceImage())};
+    return WriteTextOutput(outputName, areas.ProgramDir, source, log, why);
 }
 
 }  // namespace vir05

@@ -11,6 +11,8 @@
 
 namespace vir05 {
 
+struct MemoryAreas;
+
 inline constexpr const char* kDefaultOutputName = "def.txt";
 
 // What the text output is made of: the presentation's snapshot (circuit count, identity), the
@@ -35,5 +37,10 @@ void AppendTextOutput(std::string& out, const TextOutputSource& source, ArchiveO
 // not be written whole; no partial file is left then.
 bool WriteTextOutput(const std::string& outputName, const std::string& programDir,
                      const TextOutputSource& source, RunLog& log, std::string* why = nullptr);
+
+// The text output of what `areas` hold now, written as above under their program directory:
+// what every presentation, conversion and unattended read leaves for the scheduler.
+bool WriteTextOutputOf(const std::string& outputName, const MemoryAreas& areas, RunLog& log,
+                       std::string* why = nullptr);
 
 }  // namespace vir05

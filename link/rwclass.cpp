@@ -61,17 +61,6 @@ bool TRWClass::StartSerialCommand(int command, const std::string& portName, int 
     return true;
 }
 
-bool TRWClass::StartCommandLineCommand(int command, const CommandLine& cl, MemoryAreas& areas) {
-    const bool started = !cl.host.empty()
-                             ? StartTcpCommand(command, cl.host, cl.tcpPort, cl.NetAddress(),
-                                               areas.ReceiveArea.data(), &areas.ProgressCell)
-                             : StartSerialCommand(command, cl.PortName(), cl.NetAddress(), cl.phone,
-                                                  static_cast<std::uint32_t>(cl.baudRate),
-                                                  areas.ReceiveArea.data(), &areas.ProgressCell);
-    if (started && cl.archiveSlots != 0) engine_.Request().ArchiveSlots = cl.archiveSlots;
-    return started;
-}
-
 void TRWClass::Body() {
     for (;;) {
         {

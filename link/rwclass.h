@@ -14,7 +14,6 @@
 #include <mutex>
 #include <string>
 
-#include "core/cmdline.h"
 #include "core/protocol/link_engine.h"
 #include "link/qt_lines.h"
 
@@ -42,9 +41,6 @@ class TRWClass {
     bool StartSerialCommand(int command, const std::string& portName, int netAddr,
                             const std::string& phone, std::uint32_t baudRate,
                             std::uint8_t* destination, std::atomic<std::uint8_t>* progress);
-    // Starts `command` with the connection the command line gave: TCP when it named a host,
-    // otherwise its COM port (and telephone number); also its archive slot count.
-    bool StartCommandLineCommand(int command, const CommandLine& commandLine, MemoryAreas& areas);
     void CancelCommand() { engine_.Request().Command = 0; }
     int GetStatus() const { return engine_.Request().Status; }
     bool Parked() const { return parked_.load(); }

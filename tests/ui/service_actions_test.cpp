@@ -17,6 +17,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/command_driver.h"
 #include "core/protocol/link_request.h"
 #include "link/rwclass.h"
 #include "model/bytes.h"
@@ -368,7 +369,7 @@ class ServiceSimTest : public ::testing::Test {
         h.start = [this](int command, bool serialLine) {
             const ConnectionValues v =
                 serialLine ? dialog_->ServiceConnectionValues() : dialog_->ConnectionValues();
-            started_ = StartLinkCommand(*link_, *areas_, v, command);
+            started_ = CommandDriver(*link_, *areas_).Start(command, v);
         };
         h.texts = [this] { return dialog_->Texts(); };
         h.confirm = [](const QString&) { return true; };

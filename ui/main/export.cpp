@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "core/completion.h"
+
 namespace vir05 {
 
 SheetGrid GridFromModel(const QAbstractItemModel& model) {
@@ -116,7 +118,7 @@ void SpreadsheetExport::Excel1Click(bool hourly) {
     };
     const QString shown = QDir::toNativeSeparators(name);
     if (!WriteFileWhole(name, text)) {
-        caption("Ошибка: не удалось записать файл " + shown);
+        caption(QString::fromStdString(FileNotWrittenCaption(shown.toStdString())));
         return;
     }
     const QUrl url = QUrl::fromLocalFile(name);

@@ -10,7 +10,6 @@
 
 #include "core/format.h"
 #include "core/protocol/link_request.h"
-#include "link/rwclass.h"
 #include "model/bytes.h"
 #include "model/layout.h"
 #include "model/memory.h"
@@ -33,14 +32,6 @@ ServiceHooks WindowServiceHooks(TFormCfg& window, TFormConnect& connection,
     h.hideReadPanel = [&window] { window.SetReadPanelVisible(false); };
     h.texts = [&connection] { return connection.Texts(); };
     return h;
-}
-
-bool StartLinkCommand(TRWClass& link, MemoryAreas& areas, const ConnectionValues& v, int command) {
-    if (v.IsTcp())
-        return link.StartTcpCommand(command, v.host, v.tcpPort, v.netAddr, areas.ReceiveArea.data(),
-                                    &areas.ProgressCell);
-    return link.StartSerialCommand(command, v.port, v.netAddr, v.phone, v.baudRate,
-                                   areas.ReceiveArea.data(), &areas.ProgressCell);
 }
 
 ServiceActions::ServiceActions(QWidget* pages, std::uint8_t* image, ServiceHooks hooks,

@@ -21,10 +21,8 @@ class QWidget;
 
 namespace vir05 {
 
-class TRWClass;
 class TFormCfg;
 class TFormConnect;
-struct MemoryAreas;
 
 inline constexpr const char* kConfirmTitle = "Подтвердите операцию";
 inline constexpr std::int32_t kDefaultSerialNumber = 500001;
@@ -57,10 +55,6 @@ ServiceHooks WindowServiceHooks(TFormCfg& window, TFormConnect& connection,
 
 // The modal OK/Cancel question of every service action.
 bool ConfirmOperation(QWidget* parent, const QString& text);
-
-// Starts `command` on the link with `values` (TCP or the serial line), into the receive area.
-bool StartLinkCommand(TRWClass& link, MemoryAreas& areas, const ConnectionValues& values,
-                      int command);
 
 class ServiceActions : public QObject {
     Q_OBJECT
