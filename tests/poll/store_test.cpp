@@ -96,7 +96,7 @@ TEST(SqliteStore, CreatesTheSchemaInWalModeWithItsVersion) {
     SqliteStore store(dir / "a.sqlite");
     std::string error;
     ASSERT_TRUE(store.Open(error)) << error;
-    EXPECT_EQ(Query(dir / "a.sqlite", "PRAGMA user_version"), "1");
+    EXPECT_EQ(Query(dir / "a.sqlite", "PRAGMA user_version"), std::to_string(kSqliteSchemaVersion));
     EXPECT_EQ(Query(dir / "a.sqlite", "PRAGMA journal_mode"), "wal");
     for (const char* table : {"controller", "reading", "current_value", "archive_record", "event"})
         EXPECT_EQ(
