@@ -27,44 +27,6 @@ namespace {
 using namespace vir05;
 using namespace vir05::poll;
 
-void BM_StoreWholeArchive(benchmark::State& state) {
-    char pattern[] = "/tmp/vir05-store-bench-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
-    SqliteStore store(dir + "/bench.sqlite");
-    std::string error;
-    if (!store.Open(error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    sim::GeneratorOptions o;
-    o.circuits = 1;
-    std::array<std::uint8_t, kImageSize> image{};
-    std::vector<std::uint8_t> archive(kArchiveSize);
-    sim::GenerateContents(o, image.data(), archive.data());
-    const ArchiveBlocks whole = WholeArchiveBlocks(U32(image.data(), addr::ArchPos));
-    std::int64_t serial = 700000;
-    std::size_t records = 0;
-    for (auto _ : state) {
-        Reading r;
-        r.controller = "ЦТП-" + std::to_string(serial);
-        r.started = r.finished = "2026-12-11T10:00:00Z";
-        r.ok = true;
-        r.serial = ++serial;  // a new controller: every record is new
-        r.circuits = 1;
-        r.image.assign(image.begin(), image.end());
-        r.currentValues = CurrentValues(image.data());
-        r.records = DecodeRecords(archive.data(), 1, whole);
-        r.events = DecodeEvents(archive.data(), whole);
-        SaveCounts counts;
-        if (!store.SaveReading(r, counts, error)) state.SkipWithError(error.c_str());
-        records = static_cast<std::size_t>(counts.recordsNew);
-    }
-    state.counters["records"] = static_cast<double>(records);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-}
-BENCHMARK(BM_StoreWholeArchive)->Unit(benchmark::kMillisecond)->Iterations(20);
-
 // A store of either kind in a place of its own, removed at the end.
 class ScratchStore {
   public:
@@ -100,6 +62,58 @@ class ScratchStore {
     std::unique_ptr<Store> store_;
 };
 
+// The scratch store, opened; null (and the benchmark skipped) when it cannot be used.
+Store* Opened(ScratchStore& scratch, benchmark::State& state) {
+    Store* store = scratch.Get();
+    std::string error = "VIR05_PG_URL is not set (scripts/services.sh)";
+    if (!store || !store->Open(error)) {
+        state.SkipWithError(error.c_str());
+        return nullptr;
+    }
+    return store;
+}
+
+// Generated contents of a controller.
+struct Contents {
+    std::array<std::uint8_t, kImageSize> image{};
+    std::vector<std::uint8_t> archive = std::vector<std::uint8_t>(kArchiveSize);
+    explicit Contents(const sim::GeneratorOptions& o) {
+        sim::GenerateContents(o, image.data(), archive.data());
+    }
+};
+
+void BM_StoreWholeArchive(benchmark::State& state) {
+    ScratchStore scratch(false);
+    Store* store = Opened(scratch, state);
+    if (!store) return;
+    std::string error;
+    sim::GeneratorOptions o;
+    o.circuits = 1;
+    const Contents generated(o);
+    const auto& image = generated.image;
+    const auto& archive = generated.archive;
+    const ArchiveBlocks whole = WholeArchiveBlocks(U32(image.data(), addr::ArchPos));
+    std::int64_t serial = 700000;
+    std::size_t records = 0;
+    for (auto _ : state) {
+        Reading r;
+        r.controller = "ЦТП-" + std::to_string(serial);
+        r.started = r.finished = "2026-12-11T10:00:00Z";
+        r.ok = true;
+        r.serial = ++serial;  // a new controller: every record is new
+        r.circuits = 1;
+        r.image.assign(image.begin(), image.end());
+        r.currentValues = CurrentValues(image.data());
+        r.records = DecodeRecords(archive.data(), 1, whole);
+        r.events = DecodeEvents(archive.data(), whole);
+        SaveCounts counts;
+        if (!store->SaveReading(r, counts, error)) state.SkipWithError(error.c_str());
+        records = static_cast<std::size_t>(counts.recordsNew);
+    }
+    state.counters["records"] = static_cast<double>(records);
+}
+BENCHMARK(BM_StoreWholeArchive)->Unit(benchmark::kMillisecond)->Iterations(20);
+
 // A successful reading of `controller` as the poller makes it, given the stored state.
 Reading ReadingOf(const sim::Controller& controller, const std::optional<StoredState>& state,
                   const std::string& name) {
@@ -122,21 +136,14 @@ Reading ReadingOf(const sim::Controller& controller, const std::optional<StoredS
 void BM_StoreFleetReading(benchmark::State& state) {
     const bool postgres = state.range(0) == 1, steady = state.range(1) == 1;
     ScratchStore scratch(postgres);
-    Store* store = scratch.Get();
-    if (!store) {
-        state.SkipWithError("VIR05_PG_URL is not set (scripts/services.sh)");
-        return;
-    }
+    Store* store = Opened(scratch, state);
+    if (!store) return;
     std::string error;
-    if (!store->Open(error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
     sim::GeneratorOptions o;
     o.archiveRecords = 500;
-    std::array<std::uint8_t, kImageSize> image{};
-    std::vector<std::uint8_t> archive(kArchiveSize);
-    sim::GenerateContents(o, image.data(), archive.data());
+    const Contents generated(o);
+    const auto& image = generated.image;
+    const auto& archive = generated.archive;
     sim::Controller controller;
     controller.Load(image.data(), archive.data());
     std::optional<StoredState> stored;
