@@ -138,14 +138,16 @@ std::optional<std::uint32_t> AnchorKey(const std::uint8_t* archive, int numSyste
     return t.Key();
 }
 
-std::vector<ArchiveRow> DecodeRecords(const std::uint8_t* archive, int numSystems,
-                                      const ArchiveBlocks& read) {
+namespace {
+
+// The valid records of the slots of `archive` that `wanted` accepts (by offset), per circuit.
+template <typename Wanted>
+std::vector<ArchiveRow> DecodeSlots(const std::uint8_t* archive, int numSystems, Wanted wanted) {
     const int stride = ArchiveStride(numSystems);
     std::vector<ArchiveRow> rows;
-    rows.reserve(static_cast<std::size_t>(ArchiveSlotCount(1)));
     for (int slot = 0; slot < ArchiveSlotCount(numSystems); ++slot) {
         const std::uint32_t offset = kRingStart + static_cast<std::uint32_t>(slot * stride);
-        if (!Covers(read, offset)) continue;
+        if (!wanted(offset)) continue;
         const std::uint8_t* r = archive + offset;
         const ArchiveTime t = DecodeArchiveTime(r);
         if (!t.Valid() ||
@@ -172,6 +174,14 @@ std::vector<ArchiveRow> DecodeRecords(const std::uint8_t* archive, int numSystem
     return rows;
 }
 
+}  // namespace
+
+std::vector<ArchiveRow> DecodeRecords(const std::uint8_t* archive, int numSystems,
+                                      const ArchiveBlocks& read) {
+    return DecodeSlots(archive, numSystems,
+                       [&](std::uint32_t offset) { return Covers(read, offset); });
+}
+
 std::vector<EventRow> DecodeEvents(const std::uint8_t* archive, const ArchiveBlocks& read) {
     std::vector<EventRow> rows;
     for (int i = 0; i < arch::EventSlots; ++i) {
@@ -193,6 +203,44 @@ std::vector<EventRow> DecodeEvents(const std::uint8_t* archive, const ArchiveBlo
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+std::uint64_t EventLogDigest(const std::uint8_t* archive) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (int i = 0; i < arch::EventSlots * arch::EventSlotSize; ++i) {
+        h ^= archive[arch::EventLog + i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+void FillArchive(Reading& reading, const std::uint8_t* image, const std::uint8_t* archive,
+                 const BlockChoice& choice, const std::optional<StoredState>& state) {
+    StoredState next;
+    next.serial = I32(image, addr::DevNumber);
+    next.numSystems = NormalisedCircuits(image);
+    next.archPos = U32(image, addr::ArchPos);
+    next.anchorKey = AnchorKey(archive, next.numSystems, next.archPos);
+    next.clock = ClockText(image);
+    if (Covers(choice.blocks, arch::EventLog)) next.eventLog = EventLogDigest(archive);
+    const bool incremental = !choice.whole && state && state->serial == next.serial &&
+                             state->numSystems == next.numSystems;
+    if (incremental) {
+        // The slots from the stored write position up to the new one, wrapping at the ring's
+        // end; the same position means nothing new.
+        const std::uint32_t from = state->archPos, to = next.archPos;
+        reading.records = DecodeSlots(archive, next.numSystems, [&](std::uint32_t offset) {
+            const bool fresh =
+                from <= to ? offset >= from && offset < to : offset >= from || offset < to;
+            return fresh && Covers(choice.blocks, offset);
+        });
+        if (!next.eventLog || state->eventLog != next.eventLog)
+            reading.events = DecodeEvents(archive, choice.blocks);
+    } else {
+        reading.records = DecodeRecords(archive, next.numSystems, choice.blocks);
+        reading.events = DecodeEvents(archive, choice.blocks);
+    }
+    reading.archiveState = next;
 }
 
 std::vector<std::pair<std::string, std::string>> CurrentValues(const std::uint8_t* image) {

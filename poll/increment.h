@@ -53,6 +53,19 @@ std::vector<ArchiveRow> DecodeRecords(const std::uint8_t* archive, int numSystem
 // Every event of the event log (when the blocks read hold it).
 std::vector<EventRow> DecodeEvents(const std::uint8_t* archive, const ArchiveBlocks& read);
 
+// A digest of the event log's 16 KiB (64-bit FNV-1a): a log whose digest is the stored one has
+// not changed since, so its events are all stored already.
+std::uint64_t EventLogDigest(const std::uint8_t* archive);
+
+// Fills the archive part of a successful reading from `image` and `archive` as read with
+// `choice`: the records and events offered to the store and the state the next reading starts
+// from. A whole read offers every record and event it read. An incremental read offers only the
+// records of the slots written since the stored state (its ArchPos up to the new one) and the
+// event log's events only when the log's digest differs from the stored one; the others went in
+// with an earlier reading, so the store sees each record and event once in the usual case.
+void FillArchive(Reading& reading, const std::uint8_t* image, const std::uint8_t* archive,
+                 const BlockChoice& choice, const std::optional<StoredState>& state);
+
 // The keys and values of the text output's first section, as the text output writes them.
 std::vector<std::pair<std::string, std::string>> CurrentValues(const std::uint8_t* image);
 

@@ -441,17 +441,8 @@ Poller::Taken Poller::PollOne(const FleetController& c, Worker& worker) {
         reading.softVer = U16(image, addr::SoftVer) / 100.0;
         reading.circuits = NormalisedCircuits(image);
         reading.currentValues = CurrentValues(image);
-        if (options_.archive != ArchiveMode::None) {
-            reading.records = DecodeRecords(archive, reading.circuits, choice.blocks);
-            reading.events = DecodeEvents(archive, choice.blocks);
-            StoredState next;
-            next.serial = reading.serial;
-            next.numSystems = reading.circuits;
-            next.archPos = U32(image, addr::ArchPos);
-            next.anchorKey = AnchorKey(archive, reading.circuits, next.archPos);
-            next.clock = ClockText(image);
-            reading.archiveState = next;
-        }
+        if (options_.archive != ArchiveMode::None)
+            FillArchive(reading, image, archive, choice, state);
     }
 
     result.status = reading.status;

@@ -24,6 +24,9 @@ struct StoredState {
     // nullopt when that slot held no valid record. The next read checks it is still there.
     std::optional<std::uint32_t> anchorKey;
     std::string clock;  // the controller's clock then, "YYYY-MM-DD HH:MM:SS"
+    // A digest of the event log as then read (see EventLogDigest), or nullopt when not known:
+    // the next incremental read offers the events again only when the log changed since.
+    std::optional<std::uint64_t> eventLog;
 };
 
 // One periodic archive record of one circuit. Temperatures in degrees Celsius; nullopt stands

@@ -90,6 +90,12 @@ CREATE TABLE line_lease(
 );
 )sql";
 
+// Version 2: the event log's digest with the archive state.
+constexpr const char* kSchemaV2 = R"sql(
+ALTER TABLE controller ADD COLUMN arch_events BIGINT;
+UPDATE schema_version SET version = 2;
+)sql";
+
 // Any fixed number: the key of the advisory lock the schema is created under.
 constexpr long long kSchemaLock = 0x56495230355043LL;
 
@@ -195,6 +201,8 @@ bool EnsurePgSchema(PGconn* conn, std::string& error) {
         if (!Ok(Result(PQexec(conn, "INSERT INTO schema_version VALUES (1)"))))
             return fail("cannot store the schema version");
     }
+    if (version < 2 && !Ok(Result(PQexec(conn, kSchemaV2))))
+        return fail("cannot upgrade the tables to version 2");
     if (!Ok(Result(PQexec(conn, "COMMIT")))) return fail("cannot commit the schema");
     return true;
 }
@@ -230,6 +238,7 @@ std::string PgStore::Error(const std::string& what) const {
 
 bool PgStore::Open(std::string& error) {
     if (conn_) PQfinish(conn_);
+    prepared_ = false;
     conn_ = OpenPgDatabase(url_, error);
     return conn_ != nullptr;
 }
@@ -239,6 +248,7 @@ bool PgStore::Open(std::string& error) {
 bool PgStore::Connected(std::string& error) {
     if (!conn_) return error = url_ + ": not open", false;
     if (PQstatus(conn_) == CONNECTION_OK) return true;
+    prepared_ = false;  // a new session has no prepared statements
     PQreset(conn_);
     if (PQstatus(conn_) == CONNECTION_OK) return true;
     error = Error(url_ + ": connection lost");
@@ -274,12 +284,13 @@ bool PgStore::Fence(const std::string& controller, std::int64_t readingId, bool 
         error = Error(url_ + ": cannot update the lease");
         return false;
     }
-    if (Affected(r) != 1) {
-        error = url_ + ": the lease of " + controller +
-                " was taken over by another poller; this reading is not stored";
-        return false;
-    }
+    if (Affected(r) != 1) return error = LostLease(controller), false;
     return true;
+}
+
+std::string PgStore::LostLease(const std::string& controller) const {
+    return url_ + ": the lease of " + controller +
+           " was taken over by another poller; this reading is not stored";
 }
 
 // The poller asks for every controller's state before a round: one query answers them all,
@@ -291,7 +302,7 @@ bool PgStore::State(const std::string& controller, std::optional<StoredState>& s
         if (!Connected(error)) return false;
         Result r(PQexec(conn_,
                         "SELECT name, arch_serial, arch_circuits, arch_pos, arch_anchor,"
-                        " arch_clock FROM controller WHERE arch_pos IS NOT NULL"));
+                        " arch_clock, arch_events FROM controller WHERE arch_pos IS NOT NULL"));
         if (!Ok(r)) return error = Error(url_ + ": cannot read the controllers' states"), false;
         states_.clear();
         for (int i = 0; i < PQntuples(r.get()); ++i) {
@@ -302,6 +313,8 @@ bool PgStore::State(const std::string& controller, std::optional<StoredState>& s
             if (!PQgetisnull(r.get(), i, 4))
                 s.anchorKey = static_cast<std::uint32_t>(std::atoll(PQgetvalue(r.get(), i, 4)));
             if (!PQgetisnull(r.get(), i, 5)) s.clock = PQgetvalue(r.get(), i, 5);
+            if (!PQgetisnull(r.get(), i, 6))
+                s.eventLog = static_cast<std::uint64_t>(std::atoll(PQgetvalue(r.get(), i, 6)));
             states_[PQgetvalue(r.get(), i, 0)] = s;
         }
         statesLoaded_ = true;
@@ -310,11 +323,19 @@ bool PgStore::State(const std::string& controller, std::optional<StoredState>& s
     return true;
 }
 
-// The reading, its values, records and events and the controller's row go in as one statement
-// (a server round trip is what a busy database server makes expensive); the lease is marked in
-// the same transaction.
+// The reading, its values, records and events, the controller's row and, when fenced, the lease
+// marked done go in as one prepared statement, a transaction of its own: a server round trip is
+// what a busy database server makes expensive. When the lease is no longer this poller's, the
+// statement stores nothing (every insert waits for the lease's row) and says so.
+constexpr const char* kSaveReadingName = "vir05_save_reading";
+constexpr int kSaveReadingParams = 40;
 constexpr const char* kSaveReading = R"sql(
 WITH rid AS (SELECT nextval(pg_get_serial_sequence('reading', 'id')) AS id),
+f AS (
+    UPDATE lease SET done = true, reading = (SELECT id FROM rid), expires = NULL
+    WHERE $38::boolean AND slot = $39::bigint AND controller = $1 AND holder = $40 AND NOT done
+    RETURNING 1),
+go AS (SELECT 1 FROM f UNION ALL SELECT 1 WHERE NOT $38::boolean),
 a AS (
     INSERT INTO archive_record(serial, circuit, time, t11, t2, tk, tn, real, base, klap, errors,
                                reading)
@@ -322,47 +343,55 @@ a AS (
     FROM unnest($21::int[], $22::text[], $23::float8[], $24::float8[], $25::float8[],
                 $26::float8[], $27::float8[], $28::float8[], $29::int[], $30::int[])
          AS u(c, t, t11, t2, tk, tn, re, ba, kl, er)
+    WHERE EXISTS (SELECT 1 FROM go)
     ON CONFLICT DO NOTHING RETURNING 1),
 e AS (
     INSERT INTO event(serial, time, param, circuit, name, new_value, old_value, reading)
     SELECT $9, t, p, c, n, nv, ov, (SELECT id FROM rid)
     FROM unnest($31::text[], $32::int[], $33::int[], $34::text[], $35::int[], $36::int[])
          AS u(t, p, c, n, nv, ov)
+    WHERE EXISTS (SELECT 1 FROM go)
     ON CONFLICT DO NOTHING RETURNING 1),
 r AS (
     INSERT INTO reading(id, controller, started, finished, ok, status, error, archive_blocks,
                         line_bytes, image, serial, records_new, events_new)
     SELECT id, $1, $2, $3, 1, $4, NULLIF($5, ''), $6, $7, $8, $9,
            (SELECT count(*) FROM a), (SELECT count(*) FROM e)
-    FROM rid RETURNING id),
+    FROM rid WHERE EXISTS (SELECT 1 FROM go) RETURNING id),
 v AS (
     INSERT INTO current_value(reading, key, value)
-    SELECT (SELECT id FROM rid), k, x FROM unnest($19::text[], $20::text[]) AS u(k, x)),
+    SELECT (SELECT id FROM rid), k, x FROM unnest($19::text[], $20::text[]) AS u(k, x)
+    WHERE EXISTS (SELECT 1 FROM go)),
 c AS (
     INSERT INTO controller(name, serial, address, soft_ver, circuits, last_ok, last_error,
-                           arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock)
-    VALUES($1, $9, $10, $11, $12, $3, NULL, $13, $14, $15, $16, $17)
+                           arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock,
+                           arch_events)
+    SELECT $1, $9, $10, $11, $12, $3, NULL, $13, $14, $15, $16, $17, $37
+    WHERE EXISTS (SELECT 1 FROM go)
     ON CONFLICT(name) DO UPDATE SET serial = $9, address = $10, soft_ver = $11,
         circuits = $12, last_ok = $3, last_error = NULL,
         arch_serial = CASE WHEN $18 THEN $13 ELSE controller.arch_serial END,
         arch_circuits = CASE WHEN $18 THEN $14 ELSE controller.arch_circuits END,
         arch_pos = CASE WHEN $18 THEN $15 ELSE controller.arch_pos END,
         arch_anchor = CASE WHEN $18 THEN $16 ELSE controller.arch_anchor END,
-        arch_clock = CASE WHEN $18 THEN $17 ELSE controller.arch_clock END)
-SELECT (SELECT id FROM r), (SELECT count(*) FROM a), (SELECT count(*) FROM e)
+        arch_clock = CASE WHEN $18 THEN $17 ELSE controller.arch_clock END,
+        arch_events = CASE WHEN $18 THEN $37 ELSE controller.arch_events END)
+SELECT (SELECT id FROM r), (SELECT count(*) FROM a), (SELECT count(*) FROM e),
+       EXISTS (SELECT 1 FROM go)
 )sql";
+
+bool PgStore::Prepared(std::string& error) {
+    if (prepared_) return true;
+    Result r(PQprepare(conn_, kSaveReadingName, kSaveReading, kSaveReadingParams, nullptr));
+    if (!Ok(r)) return error = Error(url_ + ": cannot prepare the statement of a reading"), false;
+    prepared_ = true;
+    return true;
+}
 
 bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& error) {
     counts = {};
-    if (!Connected(error)) return false;
-    const bool fenced = fenced_;
-    if (fenced && !Exec("BEGIN", error)) return false;
-    auto fail = [&](const std::string& e) {
-        if (fenced) Result(PQexec(conn_, "ROLLBACK"));
-        error = e;
-        return false;
-    };
-    std::vector<std::optional<std::string>> p(36);
+    if (!Connected(error) || !Prepared(error)) return false;
+    std::vector<std::optional<std::string>> p(kSaveReadingParams);
     p[0] = r.controller;
     p[1] = r.started;
     p[2] = r.finished;
@@ -383,8 +412,12 @@ bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& err
         p[14] = std::to_string(st.archPos);
         if (st.anchorKey) p[15] = std::to_string(*st.anchorKey);
         p[16] = st.clock;
+        if (st.eventLog) p[36] = std::to_string(static_cast<std::int64_t>(*st.eventLog));
     }
     p[17] = archive ? "true" : "false";
+    p[37] = fenced_ ? "true" : "false";
+    p[38] = std::to_string(slot_);
+    p[39] = holder_;
     {
         Columns c(2);
         for (const auto& [key, value] : r.currentValues) {
@@ -434,18 +467,16 @@ bool PgStore::SaveReading(const Reading& r, SaveCounts& counts, std::string& err
         lengths.push_back(p[i] ? static_cast<int>(p[i]->size()) : 0);
         formats.push_back(i == 7 ? 1 : 0);  // the image as bytes
     }
-    Result res(PQexecParams(conn_, kSaveReading, static_cast<int>(p.size()), nullptr, values.data(),
-                            lengths.data(), formats.data(), 0));
-    if (!Ok(res) || PQntuples(res.get()) != 1 || PQgetisnull(res.get(), 0, 0))
-        return fail(Error(url_ + ": cannot store a reading"));
-    const std::int64_t id = std::atoll(PQgetvalue(res.get(), 0, 0));
+    Result res(PQexecPrepared(conn_, kSaveReadingName, static_cast<int>(p.size()), values.data(),
+                              lengths.data(), formats.data(), 0));
+    if (!Ok(res) || PQntuples(res.get()) != 1)
+        return error = Error(url_ + ": cannot store a reading"), false;
+    if (std::string(PQgetvalue(res.get(), 0, 3)) != "t")
+        return error = LostLease(r.controller), false;
+    if (PQgetisnull(res.get(), 0, 0)) return error = url_ + ": cannot store a reading", false;
+    counts.readingId = std::atoll(PQgetvalue(res.get(), 0, 0));
     counts.recordsNew = std::atoi(PQgetvalue(res.get(), 0, 1));
     counts.eventsNew = std::atoi(PQgetvalue(res.get(), 0, 2));
-    if (fenced) {
-        if (!Fence(r.controller, id, true, error)) return fail(error);
-        if (!Exec("COMMIT", error)) return fail(error);
-    }
-    counts.readingId = id;
     if (r.archiveState) states_[r.controller] = *r.archiveState;
     return true;
 }

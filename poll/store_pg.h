@@ -17,7 +17,7 @@ struct pg_conn;
 
 namespace vir05::poll {
 
-inline constexpr int kPgSchemaVersion = 1;
+inline constexpr int kPgSchemaVersion = 2;
 
 // True for the two forms a fleet file names a PostgreSQL database with:
 // "postgresql://USER@HOST:PORT/DB" and "postgresql:///DB?host=/socket/dir" ("postgres://" too).
@@ -61,9 +61,12 @@ class PgStore : public Store {
     bool Fence(const std::string& controller, std::int64_t readingId, bool done,
                std::string& error);
     std::string Error(const std::string& what) const;
+    std::string LostLease(const std::string& controller) const;
+    bool Prepared(std::string& error);
 
     std::string url_;
     pg_conn* conn_ = nullptr;
+    bool prepared_ = false;  // the statement of a reading, on this session
     bool fenced_ = false;
     std::int64_t slot_ = 0;
     std::string holder_;

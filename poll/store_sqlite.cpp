@@ -19,7 +19,8 @@ CREATE TABLE controller(
     arch_circuits INTEGER,
     arch_pos INTEGER,
     arch_anchor INTEGER,
-    arch_clock TEXT
+    arch_clock TEXT,
+    arch_events INTEGER
 );
 CREATE TABLE reading(
     id INTEGER PRIMARY KEY,
@@ -149,11 +150,31 @@ bool SqliteStore::Open(std::string& error) {
         return false;
     }
     int version = -1;
-    {
+    const auto readVersion = [&] {
         sqlite3_stmt* s = nullptr;
-        if (!Prepare(s, "PRAGMA user_version", error)) return Finalize(), false;
+        if (!Prepare(s, "PRAGMA user_version", error)) return false;
         if (sqlite3_step(s) == SQLITE_ROW) version = sqlite3_column_int(s, 0);
         sqlite3_finalize(s);
+        return true;
+    };
+    if (!readVersion()) return Finalize(), false;
+    if (version == 1) {
+        // Version 2 keeps the event log's digest with the archive state. Another poller may be
+        // upgrading the same file: the version is read again under the write lock.
+        std::string ignored;
+        const bool upgraded =
+            Exec("BEGIN IMMEDIATE", error) && readVersion() &&
+            (version != 1 ||
+             Exec("ALTER TABLE controller ADD COLUMN arch_events INTEGER; PRAGMA user_version=2;",
+                  error)) &&
+            Exec("COMMIT", error);
+        if (!upgraded) {
+            Exec("ROLLBACK", ignored);
+            error = path_ + ": cannot upgrade the schema: " + error;
+            Finalize();
+            return false;
+        }
+        if (!readVersion()) return Finalize(), false;
     }
     if (version == 0) {
         // A new (or empty) database: the whole schema in one transaction.
@@ -189,15 +210,16 @@ bool SqliteStore::Open(std::string& error) {
                 error) &&
         Prepare(upsertOk_,
                 "INSERT INTO controller(name, serial, address, soft_ver, circuits, last_ok,"
-                " last_error, arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock)"
-                " VALUES(?1,?2,?3,?4,?5,?6,NULL,?7,?8,?9,?10,?11)"
+                " last_error, arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock,"
+                " arch_events) VALUES(?1,?2,?3,?4,?5,?6,NULL,?7,?8,?9,?10,?11,?13)"
                 " ON CONFLICT(name) DO UPDATE SET serial=?2, address=?3, soft_ver=?4,"
                 " circuits=?5, last_ok=?6, last_error=NULL,"
                 " arch_serial=CASE WHEN ?12 THEN ?7 ELSE arch_serial END,"
                 " arch_circuits=CASE WHEN ?12 THEN ?8 ELSE arch_circuits END,"
                 " arch_pos=CASE WHEN ?12 THEN ?9 ELSE arch_pos END,"
                 " arch_anchor=CASE WHEN ?12 THEN ?10 ELSE arch_anchor END,"
-                " arch_clock=CASE WHEN ?12 THEN ?11 ELSE arch_clock END",
+                " arch_clock=CASE WHEN ?12 THEN ?11 ELSE arch_clock END,"
+                " arch_events=CASE WHEN ?12 THEN ?13 ELSE arch_events END",
                 error) &&
         Prepare(upsertFailed_,
                 "INSERT INTO controller(name, address, last_error) VALUES(?1,?2,?3)"
@@ -206,8 +228,8 @@ bool SqliteStore::Open(std::string& error) {
         Prepare(updateCounts_, "UPDATE reading SET records_new=?, events_new=? WHERE id=?",
                 error) &&
         Prepare(selectState_,
-                "SELECT arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock"
-                " FROM controller WHERE name=? AND arch_pos IS NOT NULL",
+                "SELECT arch_serial, arch_circuits, arch_pos, arch_anchor, arch_clock,"
+                " arch_events FROM controller WHERE name=? AND arch_pos IS NOT NULL",
                 error);
     if (!prepared) {
         Finalize();
@@ -233,6 +255,8 @@ bool SqliteStore::State(const std::string& controller, std::optional<StoredState
         s.anchorKey = static_cast<std::uint32_t>(sqlite3_column_int64(selectState_, 3));
     if (const unsigned char* t = sqlite3_column_text(selectState_, 4))
         s.clock = reinterpret_cast<const char*>(t);
+    if (sqlite3_column_type(selectState_, 5) != SQLITE_NULL)
+        s.eventLog = static_cast<std::uint64_t>(sqlite3_column_int64(selectState_, 5));
     state = s;
     return true;
 }
@@ -335,6 +359,10 @@ bool SqliteStore::SaveReading(const Reading& r, SaveCounts& counts, std::string&
             else
                 sqlite3_bind_null(s, 10);
             BindText(s, 11, st.clock);
+            if (st.eventLog)
+                sqlite3_bind_int64(s, 13, static_cast<sqlite3_int64>(*st.eventLog));
+            else
+                sqlite3_bind_null(s, 13);
         }
         sqlite3_bind_int(s, 12, archive ? 1 : 0);
         if (sqlite3_step(s) != SQLITE_DONE) return fail(Error("cannot store the controller"));

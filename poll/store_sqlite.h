@@ -11,7 +11,7 @@ struct sqlite3_stmt;
 
 namespace vir05::poll {
 
-inline constexpr int kSqliteSchemaVersion = 1;
+inline constexpr int kSqliteSchemaVersion = 2;
 
 class SqliteStore : public Store {
   public:

@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::Background;
 using test::Eventually;
+using test::PgRows;
 using test::Query;
-using test::Rows;
 using test::ScratchDatabase;
 
 fs::path TempDir(const std::string& name) {
@@ -67,12 +67,12 @@ void Write(const fs::path& p, const std::string& text) {
 
 // The archive records and events of a database, as sorted text.
 std::vector<std::string> Stored(const std::string& url) {
-    auto rows = Rows(url,
-                     "SELECT serial, circuit, time, t11, t2, tk, tn, real, base, klap, errors"
-                     " FROM archive_record ORDER BY 1, 2, 3");
-    for (auto& e : Rows(url,
-                        "SELECT serial, time, param, circuit, name, new_value, old_value FROM"
-                        " event ORDER BY 1, 2, 3, 4, 6, 7"))
+    auto rows = PgRows(url,
+                       "SELECT serial, circuit, time, t11, t2, tk, tn, real, base, klap, errors"
+                       " FROM archive_record ORDER BY 1, 2, 3");
+    for (auto& e : PgRows(url,
+                          "SELECT serial, time, param, circuit, name, new_value, old_value FROM"
+                          " event ORDER BY 1, 2, 3, 4, 6, 7"))
         rows.push_back("event " + e);
     return rows;
 }
@@ -149,8 +149,8 @@ TEST(Pollers, ThreePollersShareAFleetAndSurviveOneKilledMidRound) {
         },
         300s));
     pollers[1]->Kill();
-    const auto orphans = Rows(url, "SELECT controller FROM lease WHERE slot = " + second +
-                                       " AND holder LIKE 'p2/%' AND NOT done");
+    const auto orphans = PgRows(url, "SELECT controller FROM lease WHERE slot = " + second +
+                                         " AND holder LIKE 'p2/%' AND NOT done");
     const auto killedAt = std::chrono::steady_clock::now();
     ASSERT_TRUE(Eventually(
         [&] {
@@ -241,9 +241,9 @@ TEST(Pollers, APollerPublishesReadingsAndComesBackAfterABrokerRestart) {
     ASSERT_TRUE(published(sub, ha)) << poller.Log();
     EXPECT_EQ(sub.Last(prefix + "/poller/m1/availability"), "online");
     EXPECT_EQ(sub.Last(prefix + "/dead/availability"), "offline");
-    const auto serials = Rows(db.Url(),
-                              "SELECT name, serial, circuits FROM controller WHERE serial IS"
-                              " NOT NULL ORDER BY name");
+    const auto serials = PgRows(db.Url(),
+                                "SELECT name, serial, circuits FROM controller WHERE serial IS"
+                                " NOT NULL ORDER BY name");
     ASSERT_EQ(serials.size(), 3u);
     for (const std::string& row : serials) {
         const std::string name = row.substr(0, row.find('|'));

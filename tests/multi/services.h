@@ -71,7 +71,7 @@ inline std::string Query(const std::string& url, const std::string& sql) {
 }
 
 // Every row of a query, its columns joined by "|" (NULL as "NULL").
-inline std::vector<std::string> Rows(const std::string& url, const std::string& sql) {
+inline std::vector<std::string> PgRows(const std::string& url, const std::string& sql) {
     PGconn* c = PQconnectdb(url.c_str());
     std::vector<std::string> out;
     PGresult* r = PQexec(c, sql.c_str());

@@ -15,6 +15,7 @@
 #include "model/records.h"
 #include "poll/increment.h"
 #include "poll/poller.h"
+#include "sim/controller.h"
 #include "sim/generator.h"
 
 namespace vir05::poll {
@@ -214,6 +215,111 @@ TEST(Decode, EventsCarryCircuitAndName) {
     EXPECT_FALSE(events[0].name.empty());
     EXPECT_EQ(events[1].param, 255);
     EXPECT_EQ(events[1].circuit, 0);
+}
+
+// What a reading offers the store, as the poller makes it from what it read.
+Reading Offered(const sim::Controller& c, const std::optional<StoredState>& state,
+                BlockChoice* chosen = nullptr) {
+    const auto image = c.Image();
+    const auto archive = c.Archive();
+    const BlockChoice choice = ChooseBlocks(image.data(), state);
+    if (chosen) *chosen = choice;
+    Reading r;
+    FillArchive(r, image.data(), archive.data(), choice, state);
+    return r;
+}
+
+std::set<std::string> Keys(const std::vector<ArchiveRow>& rows) {
+    std::set<std::string> out;
+    for (const ArchiveRow& r : rows)
+        out.insert(std::to_string(r.circuit) + " " + r.time);
+    return out;
+}
+
+TEST(FillArchive, AnIncrementalReadingOffersWhatWasWrittenSinceTheStoredStateOnly) {
+    struct Case {
+        const char* what;
+        int circuits;
+        int records;   // in the generated archive; -1 a full ring
+        int append;    // new records
+        bool nearEnd;  // the write position is moved near the ring's end before the first read
+        bool newEvent;
+        bool stateWithoutDigest;  // a state stored before the digest was kept
+    };
+    const Case cases[] = {
+        {"three new records", 2, 500, 3, false, false, false},
+        {"three new records in a full one-circuit ring", 1, -1, 3, false, false, false},
+        {"new records across the ring's end", 2, 500, 5, true, false, false},
+        {"nothing new", 2, 500, 0, false, false, false},
+        {"a new event beside the old ones", 2, 500, 3, false, true, false},
+        {"a state without the event log's digest", 1, 500, 3, false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::GeneratorOptions o;
+        o.circuits = c.circuits;
+        o.archiveRecords = c.records;
+        std::array<std::uint8_t, kImageSize> image{};
+        std::vector<std::uint8_t> archive(kArchiveSize);
+        sim::GenerateContents(o, image.data(), archive.data());
+        sim::Controller controller;
+        controller.Load(image.data(), archive.data());
+        if (c.nearEnd) {
+            const std::uint32_t pos = U32(image.data(), addr::ArchPos);
+            const int toEnd = static_cast<int>((arch::Periodic + arch::PeriodicSize - pos) /
+                                               ArchiveStride(c.circuits));
+            if (toEnd > 2) controller.AppendRecords(toEnd - 2);
+        }
+
+        // The first reading is whole and offers everything.
+        BlockChoice choice;
+        const Reading first = Offered(controller, std::nullopt, &choice);
+        ASSERT_TRUE(choice.whole);
+        const auto before = DecodeRecords(controller.Archive().data(), c.circuits, choice.blocks);
+        EXPECT_EQ(Keys(first.records), Keys(before));
+        EXPECT_EQ(first.events.size(), 300u);
+        ASSERT_TRUE(first.archiveState && first.archiveState->eventLog);
+        std::optional<StoredState> stored = first.archiveState;
+        if (c.stateWithoutDigest) stored->eventLog.reset();
+
+        const std::uint32_t oldPos = stored->archPos;
+        const int append = c.append;
+        const std::uint32_t newPos = append > 0 ? controller.AppendRecords(append) : oldPos;
+        if (c.nearEnd) {
+            ASSERT_LT(newPos, oldPos) << "the ring did not go past its end";
+        }
+        if (c.newEvent) {
+            // An event the controller logged since, in a free slot of its log.
+            auto img = controller.Image();
+            auto arc = controller.Archive();
+            int free = 0;
+            while (EventSlotHoldsEvent(arc.data() + free * arch::EventSlotSize))
+                ++free;
+            const std::uint8_t e[16] = {0x30, 0x15, 0x10, 0x11, 0x12, 0x26, 0x05, 0, 9, 0, 7, 0};
+            std::copy(e, e + 16, arc.begin() + free * arch::EventSlotSize);
+            controller.Load(img.data(), arc.data());
+        }
+
+        const Reading next = Offered(controller, stored, &choice);
+        ASSERT_FALSE(choice.whole) << choice.reason;
+        // The records new since the first reading, found independently: those of a whole
+        // decode now that the first one did not have.
+        std::set<std::string> fresh;
+        const auto now = Keys(
+            DecodeRecords(controller.Archive().data(), c.circuits, WholeArchiveBlocks(newPos)));
+        const auto old = Keys(before);
+        std::set_difference(now.begin(), now.end(), old.begin(), old.end(),
+                            std::inserter(fresh, fresh.end()));
+        EXPECT_EQ(fresh.size(), static_cast<std::size_t>(append * c.circuits));
+        EXPECT_EQ(Keys(next.records), fresh);
+        EXPECT_EQ(next.records.size(), fresh.size()) << "a record offered twice";
+        // The event log: offered whole when it changed or its digest is not known, else not.
+        const bool logOffered = c.newEvent || c.stateWithoutDigest;
+        EXPECT_EQ(next.events.size(), logOffered ? (c.newEvent ? 301u : 300u) : 0u);
+        ASSERT_TRUE(next.archiveState && next.archiveState->eventLog);
+        EXPECT_EQ(*next.archiveState->eventLog == *first.archiveState->eventLog, !c.newEvent);
+        EXPECT_EQ(next.archiveState->archPos, newPos);
+    }
 }
 
 TEST(CurrentValues, TheTextOutputsFirstSectionKeysAndValues) {

@@ -19,6 +19,7 @@
 #include "link/qt_lines.h"
 #include "model/bytes.h"
 #include "model/layout.h"
+#include "model/records.h"
 #include "poll/fleet.h"
 #include "poll/increment.h"
 #include "poll/poller.h"
@@ -155,6 +156,21 @@ inline std::size_t ExpectedEvents(sim::SimFleet::Unit& unit) {
         unique.insert(e.time + "|" + std::to_string(e.param) + "|" + std::to_string(e.circuit) +
                       "|" + std::to_string(e.newValue) + "|" + std::to_string(e.oldValue));
     return unique.size();
+}
+
+// Writes one new event into the first free slot of the controller's event log, as the
+// controller does when a parameter changes (2026-12-11 10:15:30, a hand control of circuit 1).
+inline void LogNewEvent(sim::Controller& controller) {
+    auto image = controller.Image();
+    auto archive = controller.Archive();
+    int free = 0;
+    while (free < arch::EventSlots &&
+           EventSlotHoldsEvent(archive.data() + free * arch::EventSlotSize))
+        ++free;
+    ASSERT_LT(free, arch::EventSlots) << "the event log is full";
+    const std::uint8_t e[16] = {0x30, 0x15, 0x10, 0x11, 0x12, 0x26, 0x05, 0, 9, 0, 7, 0};
+    std::copy(e, e + 16, archive.begin() + free * arch::EventSlotSize);
+    controller.Load(image.data(), archive.data());
 }
 
 // A simulated fleet with its fleet file, database and poller.

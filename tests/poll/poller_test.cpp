@@ -369,6 +369,58 @@ TEST_F(Fixture, StopsEndTheRoundCleanly) {
     }
 }
 
+TEST_F(Fixture, NewRecordsAndANewEventAreStoredOnceAlsoByARestartedPoller) {
+    sim::FleetOptions o;
+    o.tcp = 2;
+    o.bus = 1;
+    o.archiveRecords = 500;
+    StartFleet(o);
+    auto& units = sim_->Units();
+    ASSERT_EQ(RunRound().ExitCode(), 0);
+    // New records everywhere; one controller logs an event beside its old ones.
+    sim_->AppendRecords(3);
+    LogNewEvent(*units[0].controller);
+    // The poller and its store start afresh, as after a restart: what they know is only what
+    // the database holds.
+    poller_.reset();
+    store_ = std::make_unique<SqliteStore>(fleet_->database);
+    std::string error;
+    ASSERT_TRUE(store_->Open(error)) << error;
+    std::map<std::string, std::pair<std::size_t, std::size_t>> offered;
+    std::mutex m;
+    PollHooks hooks;
+    hooks.afterStored = [&](const FleetController& c, const Reading& r, const SaveCounts&) {
+        std::lock_guard lock(m);
+        offered[c.name] = {r.records.size(), r.events.size()};
+    };
+    for (int round = 2; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        offered.clear();
+        const Round r = RunRound(ArchiveMode::New, hooks);
+        ASSERT_EQ(r.ExitCode(), 0);
+        for (auto& u : units) {
+            const ControllerResult* res = Result(r, u.name);
+            ASSERT_TRUE(res && res->ok) << u.name;
+            EXPECT_FALSE(res->wholeArchive) << u.name;
+            const int circuits = u.controller->Image()[addr::NumSystems] == 1 ? 1 : 2;
+            const bool changed = round == 2;
+            const bool withEvent = changed && &u == &units[0];
+            // Only what is new goes to the store: the new records, and the event log only
+            // when it changed.
+            EXPECT_EQ(offered[u.name].first, changed ? std::size_t(3 * circuits) : 0u) << u.name;
+            EXPECT_EQ(offered[u.name].second, withEvent ? ExpectedEvents(u) : 0u) << u.name;
+            EXPECT_EQ(res->recordsNew, changed ? 3 * circuits : 0) << u.name;
+            EXPECT_EQ(res->eventsNew, withEvent ? 1 : 0) << u.name;
+            // Each record and event stored once, none missing.
+            EXPECT_TRUE(SameRecords(StoredRecords(Db(), u.serial), ExpectedRecords(u))) << u.name;
+            EXPECT_EQ(
+                One(Db(), "SELECT count(*) FROM event WHERE serial=" + std::to_string(u.serial)),
+                std::to_string(ExpectedEvents(u)))
+                << u.name;
+        }
+    }
+}
+
 TEST_F(Fixture, HooksDeclineAndSeeEveryStoredReading) {
     sim::FleetOptions o;
     o.tcp = 2;

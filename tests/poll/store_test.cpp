@@ -87,6 +87,7 @@ Reading Good(const std::string& name, int firstRecord, int records) {
     st.archPos = 20000;
     st.anchorKey = 77;
     st.clock = "2026-12-11 10:00:01";
+    st.eventLog = 0xF123456789ABCDEFull;  // the top bit set: kept as a signed 64-bit number
     r.archiveState = st;
     return r;
 }
@@ -96,7 +97,7 @@ TEST(SqliteStore, CreatesTheSchemaInWalModeWithItsVersion) {
     SqliteStore store(dir / "a.sqlite");
     std::string error;
     ASSERT_TRUE(store.Open(error)) << error;
-    EXPECT_EQ(Query(dir / "a.sqlite", "PRAGMA user_version"), "1");
+    EXPECT_EQ(Query(dir / "a.sqlite", "PRAGMA user_version"), std::to_string(kSqliteSchemaVersion));
     EXPECT_EQ(Query(dir / "a.sqlite", "PRAGMA journal_mode"), "wal");
     for (const char* table : {"controller", "reading", "current_value", "archive_record", "event"})
         EXPECT_EQ(
@@ -152,6 +153,7 @@ TEST(SqliteStore, TheStateOfTheLastArchiveReadComesBack) {
     EXPECT_EQ(state->archPos, 20000u);
     EXPECT_EQ(state->anchorKey, 77u);
     EXPECT_EQ(state->clock, "2026-12-11 10:00:01");
+    EXPECT_EQ(state->eventLog, 0xF123456789ABCDEFull);
     // A reading of current values only leaves the archive state as it was.
     Reading current = Good("ЦТП-1", 0, 0);
     current.archiveState.reset();
@@ -159,6 +161,45 @@ TEST(SqliteStore, TheStateOfTheLastArchiveReadComesBack) {
     ASSERT_TRUE(store.State("ЦТП-1", state, error));
     ASSERT_TRUE(state);
     EXPECT_EQ(state->archPos, 20000u);
+}
+
+TEST(SqliteStore, AVersion1DatabaseIsUpgradedInPlaceAndKeepsWhatItHolds) {
+    TempDir dir;
+    const std::string db = dir / "a.sqlite";
+    std::string error;
+    {
+        SqliteStore store(db);
+        ASSERT_TRUE(store.Open(error)) << error;
+        SaveCounts counts;
+        ASSERT_TRUE(store.SaveReading(Good("ЦТП-1", 0, 10), counts, error)) << error;
+    }
+    {
+        // What a poller of version 1 left: no digest of the event log.
+        sqlite3* h = nullptr;
+        sqlite3_open(db.c_str(), &h);
+        ASSERT_EQ(sqlite3_exec(h,
+                               "ALTER TABLE controller DROP COLUMN arch_events;"
+                               " PRAGMA user_version=1;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(h);
+        sqlite3_close(h);
+    }
+    SqliteStore store(db);
+    ASSERT_TRUE(store.Open(error)) << error;
+    EXPECT_EQ(Query(db, "PRAGMA user_version"), std::to_string(kSqliteSchemaVersion));
+    std::optional<StoredState> state;
+    ASSERT_TRUE(store.State("ЦТП-1", state, error)) << error;
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->archPos, 20000u);
+    EXPECT_FALSE(state->eventLog) << "not known: the next reading offers the whole event log";
+    EXPECT_EQ(Query(db, "SELECT count(*) FROM archive_record"), "10");
+    SaveCounts counts;
+    ASSERT_TRUE(store.SaveReading(Good("ЦТП-1", 5, 10), counts, error)) << error;
+    EXPECT_EQ(counts.recordsNew, 5);
+    EXPECT_EQ(counts.eventsNew, 0);
+    ASSERT_TRUE(store.State("ЦТП-1", state, error)) << error;
+    EXPECT_EQ(state->eventLog, 0xF123456789ABCDEFull);
 }
 
 TEST(SqliteStore, AFailedReadingStoresItsRowAndNothingElse) {
