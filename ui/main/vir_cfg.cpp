@@ -16,6 +16,7 @@
 #include "core/present/present.h"
 #include "ui/main/pages.h"
 #include "ui/main/window_frame.h"
+#include "ui_page_chart.h"
 #include "ui_page_circuits.h"
 #include "ui_page_current.h"
 #include "ui_vir_cfg.h"
@@ -73,7 +74,7 @@ TFormCfg::TFormCfg(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     }
 
     Wire();
-    SetUpMenuKeys(*this);
+    SetUpMenuKeys(*this, ui_->StopButton, chart_->Form().Button2);
     AddRussianHints(*this);
 }
 
