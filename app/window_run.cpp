@@ -33,7 +33,6 @@
 #include "ui/main/binder.h"
 #include "ui/main/emulation.h"
 #include "ui/main/export.h"
-#include "ui/main/pages.h"
 #include "ui/main/service_actions.h"
 #include "ui/main/status_line.h"
 #include "ui/main/window_frame.h"

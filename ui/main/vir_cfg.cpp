@@ -195,8 +195,7 @@ void TFormCfg::SetCircuit(int circuit) {
 
 void TFormCfg::SetServicePagesVisible(bool visible) {
     QTabWidget* tabs = ui_->PageControl1;
-    for (QWidget* page : {static_cast<QWidget*>(events_), static_cast<QWidget*>(service_),
-                          static_cast<QWidget*>(emulation_)}) {
+    for (QWidget* page : std::initializer_list<QWidget*>{events_, service_, emulation_}) {
         const int index = tabs->indexOf(page);
         if (index >= 0) tabs->setTabVisible(index, visible);
     }

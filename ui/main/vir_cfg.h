@@ -8,6 +8,8 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "ui/main/pages.h"
+
 class QTabWidget;
 class QWidget;
 
@@ -16,17 +18,6 @@ class FormCfg;
 }  // namespace Ui
 
 namespace vir05 {
-
-class PageCurrent;
-class PageArchive;
-class PageEvents;
-class PageChart;
-class PageService;
-class PageCircuits;
-class PagePumps;
-class PageManual;
-class PageSignal;
-class PageEmulation;
 
 class TFormCfg : public QMainWindow {
     Q_OBJECT
