@@ -24,42 +24,39 @@ void MakeDisplayOnly(QWidget* box) {
 
 }  // namespace
 
-PageCurrent::PageCurrent(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::PageCurrent>()) {
+template <typename F>
+FormPage<F>::FormPage(QWidget* parent) : QWidget(parent), ui_(std::make_unique<F>()) {
     ui_->setupUi(this);
+}
+
+template <typename F>
+FormPage<F>::~FormPage() = default;
+
+template class FormPage<Ui::PageCurrent>;
+template class FormPage<Ui::PageArchive>;
+template class FormPage<Ui::PageEvents>;
+template class FormPage<Ui::PageChart>;
+template class FormPage<Ui::PageService>;
+template class FormPage<Ui::PageCircuits>;
+template class FormPage<Ui::PagePumps>;
+template class FormPage<Ui::PageManual>;
+template class FormPage<Ui::PageSignal>;
+template class FormPage<Ui::PageEmulation>;
+
+PageCurrent::PageCurrent(QWidget* parent) : FormPage(parent) {
     for (QWidget* box : {ui_->DP1, ui_->DP2, ui_->DP3, ui_->DP12, ui_->DP22})
         MakeDisplayOnly(box);
 }
-
-PageCurrent::~PageCurrent() = default;
-
-PageArchive::PageArchive(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::PageArchive>()) {
-    ui_->setupUi(this);
-}
-
-PageArchive::~PageArchive() = default;
 
 QTableView* PageArchive::Grid() const {
     return ui_->StringGrid1;
 }
 
-PageEvents::PageEvents(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::PageEvents>()) {
-    ui_->setupUi(this);
-}
-
-PageEvents::~PageEvents() = default;
-
-PageChart::PageChart(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::PageChart>()) {
-    ui_->setupUi(this);
+PageChart::PageChart(QWidget* parent) : FormPage(parent) {
     connect(ui_->Button2, &QPushButton::clicked, this, &PageChart::printRequested);
 }
 
-PageChart::~PageChart() = default;
-
-PageService::PageService(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::PageService>()) {
-    ui_->setupUi(this);
+PageService::PageService(QWidget* parent) : FormPage(parent) {
     for (QWidget* box : {ui_->AD_line, ui_->AD_line2})
         MakeDisplayOnly(box);
     connect(ui_->Klb_KZ, &QPushButton::clicked, this, &PageService::calibrateShortRequested);
@@ -70,46 +67,21 @@ PageService::PageService(QWidget* parent)
     connect(ui_->Reset, &QPushButton::clicked, this, &PageService::rebootRequested);
 }
 
-PageService::~PageService() = default;
-
-PageCircuits::PageCircuits(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::PageCircuits>()) {
-    ui_->setupUi(this);
+PageCircuits::PageCircuits(QWidget* parent) : FormPage(parent) {
     connect(ui_->ShowGr, &QPushButton::clicked, this, [this] { emit valueGraphRequested(0); });
 }
 
-PageCircuits::~PageCircuits() = default;
-
-PagePumps::PagePumps(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::PagePumps>()) {
-    ui_->setupUi(this);
+PagePumps::PagePumps(QWidget* parent) : FormPage(parent) {
     for (QWidget* box : {ui_->ErrPomp1, ui_->ErrPomp2})
         MakeDisplayOnly(box);
     connect(ui_->GrN1, &QPushButton::clicked, this, [this] { emit valueGraphRequested(1); });
     connect(ui_->GrN3, &QPushButton::clicked, this, [this] { emit valueGraphRequested(2); });
 }
 
-PagePumps::~PagePumps() = default;
-
-PageManual::PageManual(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::PageManual>()) {
-    ui_->setupUi(this);
-}
-
-PageManual::~PageManual() = default;
-
-PageSignal::PageSignal(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::PageSignal>()) {
-    ui_->setupUi(this);
-}
-
-PageSignal::~PageSignal() = default;
-
-PageEmulation::PageEmulation(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::PageEmulation>()) {
-    ui_->setupUi(this);
+PageEmulation::PageEmulation(QWidget* parent) : FormPage(parent) {
     connect(ui_->Emulatuon, &QAbstractButton::toggled, this, &PageEmulation::emulationToggled);
     connect(ui_->Button1, &QPushButton::clicked, this, &PageEmulation::chartClearRequested);
     connect(ui_->AddChart, &QPushButton::clicked, this, &PageEmulation::chartRecordRequested);
 }
-
-PageEmulation::~PageEmulation() = default;
 
 }  // namespace vir05

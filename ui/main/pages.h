@@ -29,71 +29,55 @@ class PageEmulation;
 
 namespace vir05 {
 
-// "Текущие".
-class PageCurrent : public QWidget {
-    Q_OBJECT
+// A page built from its Designer form F, which it owns; the widgets are reached through Form().
+template <typename F>
+class FormPage : public QWidget {
+  public:
+    explicit FormPage(QWidget* parent = nullptr);
+    ~FormPage() override;
+    F& Form() const { return *ui_; }
 
+  protected:
+    std::unique_ptr<F> ui_;
+};
+
+// "Текущие".
+class PageCurrent : public FormPage<Ui::PageCurrent> {
   public:
     explicit PageCurrent(QWidget* parent = nullptr);
-    ~PageCurrent() override;
-    Ui::PageCurrent& Form() const { return *ui_; }
-
-  private:
-    std::unique_ptr<Ui::PageCurrent> ui_;
 };
 
 // "Архив": the archive grid StringGrid1.
-class PageArchive : public QWidget {
-    Q_OBJECT
-
+class PageArchive : public FormPage<Ui::PageArchive> {
   public:
-    explicit PageArchive(QWidget* parent = nullptr);
-    ~PageArchive() override;
-    Ui::PageArchive& Form() const { return *ui_; }
+    using FormPage::FormPage;
     QTableView* Grid() const;
-
-  private:
-    std::unique_ptr<Ui::PageArchive> ui_;
 };
 
 // "Архив событий" (service mode): the event grid StringGridE.
-class PageEvents : public QWidget {
-    Q_OBJECT
-
+class PageEvents : public FormPage<Ui::PageEvents> {
   public:
-    explicit PageEvents(QWidget* parent = nullptr);
-    ~PageEvents() override;
-    Ui::PageEvents& Form() const { return *ui_; }
-
-  private:
-    std::unique_ptr<Ui::PageEvents> ui_;
+    using FormPage::FormPage;
 };
 
 // "График": the archive chart, its series check boxes and the print button.
-class PageChart : public QWidget {
+class PageChart : public FormPage<Ui::PageChart> {
     Q_OBJECT
 
   public:
     explicit PageChart(QWidget* parent = nullptr);
-    ~PageChart() override;
-    Ui::PageChart& Form() const { return *ui_; }
 
   signals:
     void printRequested();
-
-  private:
-    std::unique_ptr<Ui::PageChart> ui_;
 };
 
 // "Сервисные настройки" (service mode): calibrations, archive erase, clock, serial number and
 // reboot. ServiceActions asks and starts the commands.
-class PageService : public QWidget {
+class PageService : public FormPage<Ui::PageService> {
     Q_OBJECT
 
   public:
     explicit PageService(QWidget* parent = nullptr);
-    ~PageService() override;
-    Ui::PageService& Form() const { return *ui_; }
 
   signals:
     void calibrateShortRequested();
@@ -102,85 +86,53 @@ class PageService : public QWidget {
     void clockSetRequested();
     void serialWriteRequested();
     void rebootRequested();
-
-  private:
-    std::unique_ptr<Ui::PageService> ui_;
 };
 
 // "Настройки контуров": the value graph editor opens on "Просмотр" (graph 0).
-class PageCircuits : public QWidget {
+class PageCircuits : public FormPage<Ui::PageCircuits> {
     Q_OBJECT
 
   public:
     explicit PageCircuits(QWidget* parent = nullptr);
-    ~PageCircuits() override;
-    Ui::PageCircuits& Form() const { return *ui_; }
 
   signals:
     void valueGraphRequested(int graph);
-
-  private:
-    std::unique_ptr<Ui::PageCircuits> ui_;
 };
 
 // "Насосы": "Просмотр графика 1,2" and "Просмотр графика 3,4" open graphs 1 and 2.
-class PagePumps : public QWidget {
+class PagePumps : public FormPage<Ui::PagePumps> {
     Q_OBJECT
 
   public:
     explicit PagePumps(QWidget* parent = nullptr);
-    ~PagePumps() override;
-    Ui::PagePumps& Form() const { return *ui_; }
 
   signals:
     void valueGraphRequested(int graph);
-
-  private:
-    std::unique_ptr<Ui::PagePumps> ui_;
 };
 
 // "Ручное управление".
-class PageManual : public QWidget {
-    Q_OBJECT
-
+class PageManual : public FormPage<Ui::PageManual> {
   public:
-    explicit PageManual(QWidget* parent = nullptr);
-    ~PageManual() override;
-    Ui::PageManual& Form() const { return *ui_; }
-
-  private:
-    std::unique_ptr<Ui::PageManual> ui_;
+    using FormPage::FormPage;
 };
 
 // "Сигнализирование".
-class PageSignal : public QWidget {
-    Q_OBJECT
-
+class PageSignal : public FormPage<Ui::PageSignal> {
   public:
-    explicit PageSignal(QWidget* parent = nullptr);
-    ~PageSignal() override;
-    Ui::PageSignal& Form() const { return *ui_; }
-
-  private:
-    std::unique_ptr<Ui::PageSignal> ui_;
+    using FormPage::FormPage;
 };
 
 // "Эмуляция системы" (service mode); EmulationPage runs the plant model over it.
-class PageEmulation : public QWidget {
+class PageEmulation : public FormPage<Ui::PageEmulation> {
     Q_OBJECT
 
   public:
     explicit PageEmulation(QWidget* parent = nullptr);
-    ~PageEmulation() override;
-    Ui::PageEmulation& Form() const { return *ui_; }
 
   signals:
     void emulationToggled(bool on);
     void chartClearRequested();
     void chartRecordRequested();
-
-  private:
-    std::unique_ptr<Ui::PageEmulation> ui_;
 };
 
 }  // namespace vir05
