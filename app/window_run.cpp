@@ -1,19 +1,16 @@
 #include "app/window_run.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
-#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
-#include <QSpinBox>
 #include <QTabWidget>
+#include <QTableView>
 #include <QUrl>
 #include <cstring>
 #include <filesystem>
@@ -114,8 +111,8 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     comport_ = std::make_unique<TFormComPort>(window_.get());
     comport_->setWindowFlag(Qt::Window);
     AttachComPortBrowser(*connect_, *comport_);
-    if (auto* ask = connect_->findChild<QPushButton*>("Button1"))
-        connect(ask, &QPushButton::clicked, this, [this] { comport_->ShowBrowser(); });
+    connect(connect_.get(), &TFormConnect::portBrowserRequested, this,
+            [this] { comport_->ShowBrowser(); });
     // The dialog takes the command line's values only when the command line went as far as its
     // run (an empty -o stops it before): a command, or run options with the window.
     commandLineConnect_ =
@@ -151,19 +148,19 @@ WindowSession::WindowSession(MemoryAreas& areas, CommandLine& commandLine,
     window_->setAcceptDrops(true);
     window_->installEventFilter(drops);
 
-    archive_ = std::make_unique<ArchiveView>(window_->Pages(), this);
+    archive_ = std::make_unique<ArchiveView>(*window_, this);
     // The value graph editor: "Просмотр" opens graph 0, "Просмотр графика 1,2" graph 1,
     // "Просмотр графика 3,4" graph 2 of the circuit shown.
     graph_ = std::make_unique<TValueGraph>(areas_, window_.get());
     graph_->setWindowFlag(Qt::Window);
-    for (auto [name, k] : {std::pair{"ShowGr", 0}, std::pair{"GrN1", 1}, std::pair{"GrN3", 2}})
-        if (auto* button = window_->Pages()->findChild<QPushButton*>(name))
-            connect(button, &QPushButton::clicked, this, [this, k = k] {
-                graph_->SetGraph(k);
-                graph_->ShowItClick();
-                graph_->ShowNonModal();
-            });
-    WireKorrMirror();
+    auto showGraph = [this](int k) {
+        graph_->SetGraph(k);
+        graph_->ShowItClick();
+        graph_->ShowNonModal();
+    };
+    connect(window_->Circuits(), &PageCircuits::valueGraphRequested, this, showGraph);
+    connect(window_->Pumps(), &PagePumps::valueGraphRequested, this, showGraph);
+    window_->WireKorrMirror();
     WireServiceAndExport();
     WireEmulation();
     // An installed program writes to the user's data directory from the start, so also the
@@ -238,7 +235,10 @@ void WindowSession::ChSys(bool writeTextOutput) {
 }
 
 bool WindowSession::CollectInto(MemoryAreas& target) const {
-    const ControlState in = ReadControlState(window_->Pages());
+    return CollectInto(ReadControlState(window_->Pages()), target);
+}
+
+bool WindowSession::CollectInto(const ControlState& in, MemoryAreas& target) const {
     std::array<std::uint8_t, kImageSize> before;
     std::memcpy(before.data(), target.DeviceImage(), kImageSize);
     if (!CollectControls(in, target)) return false;
@@ -256,25 +256,27 @@ bool WindowSession::WriteClick() {
 }
 
 void WindowSession::WireServiceAndExport() {
-    ServiceHooks hooks =
-        WindowServiceHooks(*window_, *connect_, [this](int command, bool serialLine) {
-            const ConnectionTexts t = connect_->Texts();
-            serialLineNote_ = serialLine && t.transport != Transport::Rs485
-                                  ? " (через порт " + t.port + ", RS485)"
-                                  : std::string();
-            const ConnectionValues line =
-                serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues();
-            driver_->Start(command, line);
-            status_->Started(command, line);
-            timer1_.start();
-        });
-    hooks.linkBusy = [this] { return !link_->Parked(); };
-    hooks.nextSerialChosen = [this](const std::string& n) { nextSerial_ = n; };
-    service_ = std::make_unique<ServiceActions>(window_->Pages(), areas_.DeviceImage(),
-                                                std::move(hooks), this);
+    ServiceQueries queries;
+    queries.linkBusy = [this] { return !link_->Parked(); };
+    service_ = std::make_unique<ServiceActions>(window_->Service(), areas_.DeviceImage(),
+                                                std::move(queries), this);
+    connect(service_.get(), &ServiceActions::serviceCommandRequested, this,
+            [this](int command, bool serialLine) {
+                const ConnectionTexts t = connect_->Texts();
+                serialLineNote_ = serialLine && t.transport != Transport::Rs485
+                                      ? " (через порт " + t.port + ", RS485)"
+                                      : std::string();
+                const ConnectionValues line =
+                    serialLine ? connect_->ServiceConnectionValues() : connect_->ConnectionValues();
+                driver_->Start(command, line);
+                status_->Started(command, line);
+                timer1_.start();
+            });
+    WireServiceToWindow(*service_, *window_, *connect_);
+    connect(service_.get(), &ServiceActions::nextSerialChosen, this,
+            [this](const std::string& n) { nextSerial_ = n; });
 
-    ExportHooks exportHooks =
-        ViewExportHooks(window_->Pages()->findChild<QAbstractItemView*>("StringGrid1"));
+    ExportHooks exportHooks = ViewExportHooks(window_->Archive()->Grid());
     exportHooks.setCaption = [this](const QString& t) { window_->SetCaption(t); };
     exporter_ = std::make_unique<SpreadsheetExport>(window_.get(), std::move(exportHooks),
                                                     decimalSeparator_);
@@ -290,51 +292,19 @@ void WindowSession::WireServiceAndExport() {
 }
 
 void WindowSession::WireEmulation() {
-    EmulationHooks hooks;
-    hooks.image = [this] { return areas_.DeviceImage(); };
-    hooks.circuit = [this] { return areas_.SelectedCircuit; };
-    hooks.linkBusy = [this] { return !link_->Parked(); };
-    hooks.startExchange = [this] {
+    EmulationQueries queries;
+    queries.image = [this] { return areas_.DeviceImage(); };
+    queries.circuit = [this] { return areas_.SelectedCircuit; };
+    queries.linkBusy = [this] { return !link_->Parked(); };
+    emulation_ = std::make_unique<EmulationPage>(window_->Emulation(), std::move(queries), this);
+    connect(emulation_.get(), &EmulationPage::emulatorStepRequested, this, [this] {
         SetCycleMode(false);  // an emulator tick ends cyclic reading
         StartCommand(kEmulatorStep);
         window_->SetCaption(Q("Эмуляция системы " + PortCaption()));
         window_->SetReadPanelVisible(false);
-    };
-    hooks.restorePanels = [this] { RestorePanels(); };
-    emulation_ = std::make_unique<EmulationPage>(window_->Pages(), std::move(hooks), this);
-}
-
-void WindowSession::WireKorrMirror() {
-    // "Коррекция" on the current-values page mirrors the setpoint constant TConst.
-    auto* a = window_->Pages()->findChild<QAbstractSpinBox*>("TConst");
-    auto* b = window_->Pages()->findChild<QAbstractSpinBox*>("Korr");
-    if (!a || !b) return;
-    auto value = [](QAbstractSpinBox* w) {
-        if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) return d->value();
-        if (auto* i = qobject_cast<QSpinBox*>(w)) return static_cast<double>(i->value());
-        return 0.0;
-    };
-    auto set = [](QAbstractSpinBox* w, double v) {
-        if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) d->setValue(v);
-        if (auto* i = qobject_cast<QSpinBox*>(w)) i->setValue(static_cast<int>(v));
-    };
-    auto mirror = [this, value, set](QAbstractSpinBox* from, QAbstractSpinBox* to,
-                                     const char* toName) {
-        if (mirroring_) return;
-        const SpinSpec* spec = FindSpinSpec(toName);
-        if (!spec) return;
-        if (const auto v = KorrMirror(value(from), value(to), *spec)) {
-            mirroring_ = true;
-            set(to, *v);
-            mirroring_ = false;
-        }
-    };
-    for (auto [from, to, name] : {std::tuple{a, b, "Korr"}, std::tuple{b, a, "TConst"}}) {
-        if (auto* d = qobject_cast<QDoubleSpinBox*>(from))
-            connect(d, &QDoubleSpinBox::valueChanged, this, [=] { mirror(from, to, name); });
-        if (auto* i = qobject_cast<QSpinBox*>(from))
-            connect(i, &QSpinBox::valueChanged, this, [=] { mirror(from, to, name); });
-    }
+    });
+    connect(emulation_.get(), &EmulationPage::readPanelRestoreRequested, this,
+            &WindowSession::RestorePanels);
 }
 
 std::string WindowSession::PortCaption() const {
@@ -390,13 +360,13 @@ void WindowSession::ReadArchClick() {
     window_->SetReadPanelVisible(false);
 }
 
-QString WindowSession::WriteQuestion(bool rewrite) const {
+QString WindowSession::WriteQuestion(bool rewrite, const ControlState& in) const {
     QString text = "Записать конфигурацию в прибор?";
     // What the write will send, collected into a copy first.
     auto preview = std::make_unique<MemoryAreas>();
     preview->block = areas_.block;
     preview->SelectedCircuit = areas_.SelectedCircuit;
-    if (!CollectInto(*preview)) return text;
+    if (!CollectInto(in, *preview)) return text;
     KeepOnlyEditableBytes(preview->DeviceImage(), areas_.ConfigShadow());
     if (!controllerRead_) {
         // A restore of the opened file: nothing read from the controller to compare with.
@@ -448,14 +418,16 @@ void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
             QMessageBox::critical(window_.get(), "Ошибка", "Пин-код прибора введен неправильно",
                                   QMessageBox::Ok);
         connect_->show();
-        if (auto* edit = connect_->findChild<QLineEdit*>("PinCode")) edit->setFocus();
+        connect_->FocusPinCode();
         return;
     }
+    // The controls are read once: the question shows exactly what the write then sends.
+    const ControlState in = ReadControlState(window_->Pages());
     if (confirm &&
-        QMessageBox::question(window_.get(), "Подтвердите операцию", WriteQuestion(rewrite),
+        QMessageBox::question(window_.get(), "Подтвердите операцию", WriteQuestion(rewrite, in),
                               QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    if (!CollectInto(areas_)) {
+    if (!CollectInto(in, areas_)) {
         window_->SetCaption(Q(std::string(kCollectFailedCaption)));
         return;
     }

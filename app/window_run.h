@@ -85,14 +85,14 @@ class WindowSession : public QObject {
     void UseUserDirectories();
     // Collects the controls into `target`'s image, the untouched fields left as they were.
     bool CollectInto(MemoryAreas& target) const;
-    void WireKorrMirror();
+    bool CollectInto(const ControlState& in, MemoryAreas& target) const;
     void WireServiceAndExport();
     void WireEmulation();
     void SetCycleMode(bool on);
     // The write controls follow the service mode and what the image holds.
     void UpdateWriteEnabled();
     // The configuration write's question: what goes out, by field, against the controller.
-    QString WriteQuestion(bool rewrite) const;
+    QString WriteQuestion(bool rewrite, const ControlState& in) const;
 
     MemoryAreas& areas_;
     CommandLine& commandLine_;
@@ -104,7 +104,6 @@ class WindowSession : public QObject {
     std::unique_ptr<TFormComPort> comport_;
     PresentationState presentation_;
     ControlState shown_controls_;  // the controls as the last presentation left them
-    bool mirroring_ = false;
     std::unique_ptr<ArchiveView> archive_;
     std::unique_ptr<TValueGraph> graph_;
     std::unique_ptr<ServiceActions> service_;

@@ -64,7 +64,7 @@ void BM_ArchiveGridAndChartRefill(benchmark::State& state) {
     sim::GenerateContents(o, areas->DeviceImage(), areas->ArchiveImage());
     const ImageSnapshot snapshot = TakeSnapshot(areas->DeviceImage());
     TFormCfg window;
-    ArchiveView view(window.Pages());
+    ArchiveView view(window);
     for (auto _ : state)
         view.Fill(*areas, 0, snapshot);
 }
@@ -77,7 +77,7 @@ void BM_ChartRedrawFullArchive(benchmark::State& state) {
     o.circuits = 1;
     sim::GenerateContents(o, areas->DeviceImage(), areas->ArchiveImage());
     TFormCfg window;
-    ArchiveView view(window.Pages());
+    ArchiveView view(window);
     view.Fill(*areas, 0, TakeSnapshot(areas->DeviceImage()));
     auto* chart = window.Pages()->findChild<QChartView*>("DBChart2");
     window.show();

@@ -80,7 +80,7 @@ class ArchiveViewTest : public ::testing::Test {
   protected:
     void SetUp() override {
         areas = std::make_unique<MemoryAreas>();
-        view = std::make_unique<ArchiveView>(window.Pages());
+        view = std::make_unique<ArchiveView>(window);
         view->SetErrorReport([this](const QString& e) { errors << e; });
         SetCircuits(2);
     }
@@ -551,16 +551,16 @@ namespace {
 TEST(ArchiveViewLifetime, EitherMayGoFirst) {
     {
         auto window = std::make_unique<TFormCfg>();
-        ArchiveView view(window->Pages());
+        ArchiveView view(*window);
         window.reset();
     }
     TFormCfg window;
-    { ArchiveView view(window.Pages()); }
+    { ArchiveView view(window); }
     QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(window.findChild<QChartView*>("DBChart2")->viewport(), &wheel);
     // A new view takes the pages over again.
-    ArchiveView again(window.Pages());
+    ArchiveView again(window);
     EXPECT_EQ(window.findChild<QChartView*>("DBChart2")->chart()->series().size(), 8);
 }
 

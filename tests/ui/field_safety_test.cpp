@@ -252,11 +252,7 @@ TEST_F(FieldSafetyTest, AStoppedArchiveReadSaysSoAndKeepsTheDataFile) {
     slow.replyTicksCreated = 4000;  // 20 s of silence before a wait gives up
     session_ = std::make_unique<WindowSession>(*areas_, commandLine_, StartupOutcome{}, log_, slow);
     session_->FormShow();
-    TFormConnect& c = session_->Connection();
-    c.findChild<QRadioButton*>("TCP")->setChecked(true);
-    c.findChild<QComboBox*>("_IP_addr")->setEditText("127.0.0.1");
-    c.findChild<QComboBox*>("_IP_port")->setEditText(QString::number(tcp_->Port()));
-    c.findChild<QSpinBox*>("_NetAddr")->setValue(1);
+    PointDialogAtSimulator();
     sim::FaultRule stall;
     stall.kind = sim::FaultKind::Stall;
     stall.every = 3;  // the image, the first block, then the second block stalls

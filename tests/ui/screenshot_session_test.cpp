@@ -67,10 +67,7 @@ TEST_F(ScreenshotSession, EveryPageDialogAndThePrintedChart) {
     TFormConnect& c = session_->Connection();
     // As the user sets the dialog (showing it loads the saved settings into it).
     auto setUp = [&] {
-        c.findChild<QRadioButton*>("TCP")->setChecked(true);
-        c.findChild<QComboBox*>("_IP_addr")->setEditText("127.0.0.1");
-        c.findChild<QComboBox*>("_IP_port")->setEditText(QString::number(tcp_->Port()));
-        c.findChild<QSpinBox*>("_NetAddr")->setValue(1);
+        PointDialogAtSimulator();
         SetPin("2749");
     };
     EXPECT_TRUE(Shoot("00-start"));

@@ -11,7 +11,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
-#include <QVBoxLayout>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -28,6 +27,7 @@
 #include "sim/generator.h"
 #include "sim/lines.h"
 #include "ui/connect/connect.h"
+#include "ui/main/pages.h"
 #include "ui/main/vir_cfg.h"
 
 namespace vir05 {
@@ -42,17 +42,14 @@ struct Start {
     bool operator==(const Start&) const = default;
 };
 
-// The real window's pages with hooks that record what the actions do and answer the questions
-// from a queue (OK when the queue is empty and `answerAll` is set).
+// The real window's service page with receivers that record what the actions ask for, and
+// queries that answer the questions from a queue.
 class ServiceFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         PutI32(image_.data(), addr::DevNumber, kDefaultSerialNumber);
         image_[addr::ServiceCommand] = 0;
-        ServiceHooks h;
-        h.start = [this](int c, bool s) { starts_.push_back({c, s}); };
-        h.setCaption = [this](const QString& t) { captions_.push_back(t.toStdString()); };
-        h.hideReadPanel = [this] { ++hidden_; };
+        ServiceQueries h;
         h.texts = [this] {
             ConnectionTexts t;
             t.transport = transport_;
@@ -67,9 +64,19 @@ class ServiceFixture : public ::testing::Test {
             answers_.pop_front();
             return a;
         };
-        h.nextSerialChosen = [this](const std::string& n) { chosen_.push_back(n); };
         h.linkBusy = [this] { return busy_; };
-        actions_ = std::make_unique<ServiceActions>(window_.Pages(), image_.data(), std::move(h));
+        actions_ = std::make_unique<ServiceActions>(window_.Service(), image_.data(), std::move(h));
+        QObject::connect(actions_.get(), &ServiceActions::serviceCommandRequested,
+                         [this](int c, bool s) {
+                             starts_.push_back({c, s});
+                         });
+        QObject::connect(actions_.get(), &ServiceActions::captionChanged,
+                         [this](const QString& t) { captions_.push_back(t.toStdString()); });
+        QObject::connect(actions_.get(), &ServiceActions::nextSerialChosen,
+                         [this](const std::string& n) { chosen_.push_back(n); });
+        // The window hides its tool panel on each request it starts.
+        QObject::connect(actions_.get(), &ServiceActions::serviceCommandRequested,
+                         [this] { ++hidden_; });
     }
     QPushButton* Button(const char* name) {
         auto* b = window_.Pages()->findChild<QPushButton*>(name);
@@ -271,21 +278,23 @@ TEST_F(ServiceFixture, SerialNumberThatIsNotANumberIsNotWritten) {
     EXPECT_EQ(hidden_, 0);
 }
 
-// The hooks of the real window and dialog: the caption is the window's title, the tool panel
-// goes, the texts are the dialog's.
+// Wired to the real window and dialog: the caption is the window's title, the tool panel goes,
+// the texts are the dialog's.
 TEST(ServiceWindowHooks, CaptionPanelAndTextsOfTheWindow) {
     TFormCfg window;
     TFormConnect connection;
     connection.findChild<QComboBox*>("_Port")->setEditText("COM5");
     connection.findChild<QSpinBox*>("_NetAddr")->setValue(3);
     std::vector<Start> starts;
-    ServiceHooks h = WindowServiceHooks(window, connection, [&](int c, bool s) {
-        starts.push_back({c, s});
-    });
+    ServiceQueries h;
     h.confirm = [](const QString&) { return true; };
     window.SetReadPanelVisible(true);
     std::array<std::uint8_t, kImageSize> image{};
-    ServiceActions actions(window.Pages(), image.data(), std::move(h));
+    ServiceActions actions(window.Service(), image.data(), std::move(h));
+    WireServiceToWindow(actions, window, connection);
+    QObject::connect(&actions, &ServiceActions::serviceCommandRequested, [&](int c, bool s) {
+        starts.push_back({c, s});
+    });
     actions.ClrStatClick();
     EXPECT_THAT(starts, ElementsAre(Start{9, false}));
     EXPECT_EQ(window.windowTitle().toStdString(), "Стирание архива (COM5, Адр:3)");
@@ -294,22 +303,20 @@ TEST(ServiceWindowHooks, CaptionPanelAndTextsOfTheWindow) {
 
 // SerialN's arrows choose the number NextSerial writes; typing into SerialN does not.
 TEST(ServiceSerialN, ArrowsChooseTheNextNumber) {
-    QWidget pages;
-    auto* layout = new QVBoxLayout(&pages);
-    auto* spin = new QSpinBox(&pages);
-    spin->setObjectName("SerialN");
+    PageService pages;
+    auto* spin = pages.findChild<QSpinBox*>("SerialN");
+    auto* next = pages.findChild<QPushButton*>("NextSerial");
+    ASSERT_NE(spin, nullptr);
+    ASSERT_NE(next, nullptr);
     spin->setRange(500001, 599999);
     spin->setValue(500042);
     spin->setMinimumWidth(120);
-    auto* next = new QPushButton("500002", &pages);
-    next->setObjectName("NextSerial");
-    layout->addWidget(spin);
-    layout->addWidget(next);
+    next->setText("500002");
     std::vector<std::string> chosen;
-    ServiceHooks h;
-    h.nextSerialChosen = [&](const std::string& n) { chosen.push_back(n); };
     std::array<std::uint8_t, kImageSize> image{};
-    ServiceActions actions(&pages, image.data(), std::move(h));
+    ServiceActions actions(&pages, image.data());
+    QObject::connect(&actions, &ServiceActions::nextSerialChosen,
+                     [&](const std::string& n) { chosen.push_back(n); });
     pages.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pages));
 
@@ -365,15 +372,17 @@ class ServiceSimTest : public ::testing::Test {
         combo("_BaudRate", "115200");
         dialog_->findChild<QSpinBox*>("_NetAddr")->setValue(1);
 
-        ServiceHooks h;
-        h.start = [this](int command, bool serialLine) {
-            const ConnectionValues v =
-                serialLine ? dialog_->ServiceConnectionValues() : dialog_->ConnectionValues();
-            started_ = CommandDriver(*link_, *areas_).Start(command, v);
-        };
+        ServiceQueries h;
         h.texts = [this] { return dialog_->Texts(); };
         h.confirm = [](const QString&) { return true; };
         actions_ = std::make_unique<ServiceActions>(nullptr, areas_->DeviceImage(), std::move(h));
+        QObject::connect(actions_.get(), &ServiceActions::serviceCommandRequested,
+                         [this](int command, bool serialLine) {
+                             const ConnectionValues v = serialLine
+                                                            ? dialog_->ServiceConnectionValues()
+                                                            : dialog_->ConnectionValues();
+                             started_ = CommandDriver(*link_, *areas_).Start(command, v);
+                         });
     }
     void TearDown() override {
         link_.reset();

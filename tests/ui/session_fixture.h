@@ -44,7 +44,10 @@ class SessionTest : public ::testing::Test {
         session_ =
             std::make_unique<WindowSession>(*areas_, commandLine_, StartupOutcome{}, log_, Fast());
         session_->FormShow();
-        // The dialog is set to the simulator as a user would set it.
+        PointDialogAtSimulator();
+    }
+    // The dialog is set to the simulator as a user would set it.
+    void PointDialogAtSimulator() {
         TFormConnect& c = session_->Connection();
         c.findChild<QRadioButton*>("TCP")->setChecked(true);
         c.findChild<QComboBox*>("_IP_addr")->setEditText("127.0.0.1");

@@ -22,6 +22,7 @@
 
 #include "app/window_run.h"
 #include "tests/ui/session_fixture.h"
+#include "ui/connect/comport.h"
 #include "ui/graph/graph.h"
 
 #include <QCheckBox>
@@ -125,6 +126,29 @@ TEST_F(SessionTest, ArchiveEraseFromTheServicePageEndsAsARead) {
     // Completed as a read of current values: the archive shown is empty now.
     EXPECT_EQ(Control<QTableView>("StringGrid1")->model()->rowCount(), 0);
     EXPECT_EQ(areas_->DeviceImage()[addr::ServiceCommand], 0);
+}
+
+// The pages' requests reach the session: each graph button opens the value graph editor on its
+// graph, and "?" of the connection dialog brings up the port browser.
+TEST_F(SessionTest, PageRequestsOpenTheirWindows) {
+    auto* editor = session_->Window().findChild<TValueGraph*>();
+    ASSERT_NE(editor, nullptr);
+    const struct {
+        const char* button;
+        int graph;
+    } cases[] = {{"GrN3", 2}, {"GrN1", 1}, {"ShowGr", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        editor->hide();
+        Control<QPushButton>(c.button)->click();
+        EXPECT_TRUE(editor->isVisible());
+        EXPECT_EQ(editor->Graph(), c.graph);
+    }
+    auto* browser = session_->Window().findChild<TFormComPort*>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_FALSE(browser->isVisible());
+    session_->Connection().findChild<QPushButton*>("Button1")->click();
+    EXPECT_TRUE(browser->isVisible());
 }
 
 TEST_F(SessionTest, AScheduleEditedInTheGraphEditorGoesOutWithTheNextWrite) {

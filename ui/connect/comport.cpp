@@ -1,7 +1,6 @@
 #include "ui/connect/comport.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QSerialPortInfo>
 #include <QStyle>
 #include <QTreeWidgetItem>
@@ -203,7 +202,7 @@ std::vector<DeviceRecord> TFormComPort::MachineDevices(const std::string& settin
 
 void AttachComPortBrowser(TFormConnect& dialog, TFormComPort& browser) {
     QObject::connect(&browser, &TFormComPort::PortChosen, &dialog, [&dialog](const QString& port) {
-        if (auto* box = dialog.findChild<QComboBox*>("_Port")) box->setEditText(port);
+        dialog.SetPortText(port);
         dialog.raise();
     });
     browser.SetSettingsFile([&dialog] { return dialog.SettingsFile(); });

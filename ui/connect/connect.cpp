@@ -65,7 +65,10 @@ TFormConnect::TFormConnect(QWidget* parent)
     connect(ui_->ButtonOk, &QPushButton::clicked, this, [this] { ButtonOkClick(ui_->ButtonOk); });
     connect(ui_->ButtonCancel, &QPushButton::clicked, this,
             [this] { ButtonCancelClick(ui_->ButtonCancel); });
-    connect(ui_->Button1, &QPushButton::clicked, this, [this] { Button1Click(ui_->Button1); });
+    connect(ui_->Button1, &QPushButton::clicked, this, [this] {
+        Button1Click(ui_->Button1);
+        emit portBrowserRequested();
+    });
     connect(ui_->ShowFull, &QPushButton::clicked, this, [this] { ShowFullClick(ui_->ShowFull); });
     // Checking a radio button, by a click or by code (a load, the command-line values), shows
     // the settings of that transport.
@@ -241,6 +244,14 @@ vir05::ConnectionValues TFormConnect::ServiceConnectionValues() const {
 
 QString TFormConnect::PinCodeText() const {
     return ui_->PinCode->text();
+}
+
+void TFormConnect::FocusPinCode() {
+    ui_->PinCode->setFocus();
+}
+
+void TFormConnect::SetPortText(const QString& port) {
+    ui_->_Port->setEditText(port);
 }
 
 }  // namespace vir05

@@ -88,9 +88,14 @@ class TFormConnect : public QDialog {
     // The same for the serial-number write and the service commands: always the COM port.
     vir05::ConnectionValues ServiceConnectionValues() const;
     QString PinCodeText() const;
+    void FocusPinCode();
+    // The port a browser chose, as if typed.
+    void SetPortText(const QString& port);
 
   signals:
     void ServiceModeChanged(bool on);
+    // "?" was clicked (after the list was refreshed): the user wants the port browser.
+    void portBrowserRequested();
 
   protected:
     void showEvent(QShowEvent* event) override;

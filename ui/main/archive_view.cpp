@@ -35,6 +35,11 @@
 #include "model/layout.h"
 #include "ui/main/chart_curves.h"
 #include "ui/main/grid_look.h"
+#include "ui/main/pages.h"
+#include "ui/main/vir_cfg.h"
+#include "ui_page_archive.h"
+#include "ui_page_chart.h"
+#include "ui_page_events.h"
 
 namespace vir05 {
 
@@ -72,7 +77,6 @@ constexpr int kKlapSeries = 5;
 constexpr int kBaseSeries = 6;
 
 // The pages' check boxes that choose the series shown.
-constexpr int kCheckBoxes = 9;
 
 // Restores the cursor however printing ends.
 struct WaitCursor {
@@ -184,15 +188,17 @@ const std::array<QString, ArchiveView::kSeriesCount>& ArchiveView::SeriesTitles(
     return kTitles;
 }
 
-ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
+ArchiveView::ArchiveView(TFormCfg& window, QObject* parent)
+    : ArchiveView(window.Archive(), window.Events(), window.Chart(), parent) {}
+
+ArchiveView::ArchiveView(PageArchive* archivePage, PageEvents* eventsPage, PageChart* chartPage,
+                         QObject* parent)
     : QObject(parent), data_(std::make_unique<ArchiveData>()) {
     grid_ = new ArchiveGridModel(*data_, this);
     events_ = new EventGridModel(this);
-    if (pagesRoot) {
-        gridView_ = pagesRoot->findChild<QTableView*>(QStringLiteral("StringGrid1"));
-        eventView_ = pagesRoot->findChild<QTableView*>(QStringLiteral("StringGridE"));
-        chartView_ = pagesRoot->findChild<QChartView*>(QStringLiteral("DBChart2"));
-    }
+    if (archivePage) gridView_ = archivePage->Form().StringGrid1;
+    if (eventsPage) eventView_ = eventsPage->Form().StringGridE;
+    if (chartPage) chartView_ = chartPage->Form().DBChart2;
     // The number is the first column; the grids have no row titles.
     // Dates and names on one line, the columns wide enough for their titles.
     auto layOut = [](QTableView* view, std::initializer_list<int> widths) {
@@ -226,10 +232,11 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
         eventView_->sortByColumn(1, Qt::AscendingOrder);
     }
     BuildChart();
-    if (!pagesRoot) return;
-    for (int i = 1; i <= kCheckBoxes; ++i) {
-        auto* box = pagesRoot->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(i));
-        if (!box) continue;
+    if (!chartPage) return;
+    const Ui::PageChart& form = chartPage->Form();
+    for (QCheckBox* box :
+         {form.CheckBox1, form.CheckBox2, form.CheckBox3, form.CheckBox4, form.CheckBox5,
+          form.CheckBox6, form.CheckBox7, form.CheckBox8, form.CheckBox9}) {
         connect(box, &QCheckBox::toggled, this, [this, box] { CheckBox1Click(box); });
         // The legend and the readout call a series what its check box calls it.
         for (int s = 0; s < kSeriesCount; ++s) {
@@ -239,8 +246,7 @@ ArchiveView::ArchiveView(QWidget* pagesRoot, QObject* parent)
                 m->setLabel(box->text());
         }
     }
-    if (auto* print = pagesRoot->findChild<QPushButton*>(QStringLiteral("Button2")))
-        connect(print, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(chartPage, &PageChart::printRequested, this, [this] { Button2Click(); });
 }
 
 // The event filter on the chart's viewport goes with this object; the window may outlive it or

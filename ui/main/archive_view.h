@@ -1,11 +1,11 @@
 // The archive page, the event-log page and the archive chart of the main window.
 //
-// ArchiveView takes over the widgets of the window's pages by name: the grid StringGrid1 (page
+// ArchiveView takes over widgets of three of the window's pages: the grid StringGrid1 (page
 // "Архив"), the grid StringGridE (page "Архив событий"), the chart DBChart2 with the check boxes
-// CheckBox1..CheckBox9 and the button Button2 (page "График"). The window session calls it from
-// its presentation pass:
+// CheckBox1..CheckBox9 and the print request of Button2 (page "График"). The window session
+// calls it from its presentation pass:
 //
-//     ArchiveView archive(window.Pages());
+//     ArchiveView archive(window);
 //     archive.SetCycleMode(cycleMode);             // when cyclic reading starts or stops
 //     archive.AddCurrent(areas);                   // after each completed read in cycle mode
 //     archive.Fill(areas, areas.SelectedCircuit, snapshot);  // every pass
@@ -59,6 +59,10 @@ class QWidget;
 namespace vir05 {
 
 class ChartCurves;
+class PageArchive;
+class PageChart;
+class PageEvents;
+class TFormCfg;
 
 // The archive grid: the rows of ArchiveData, the column titles as horizontal header.
 class ArchiveGridModel : public QAbstractTableModel {
@@ -113,8 +117,11 @@ class ArchiveView : public QObject {
     static constexpr int kSeriesCount = 8;
     static const std::array<QString, kSeriesCount>& SeriesTitles();
 
-    // `pagesRoot` holds the pages; widgets that are missing are left out (no crash).
-    explicit ArchiveView(QWidget* pagesRoot, QObject* parent = nullptr);
+    // The pages of `window`.
+    explicit ArchiveView(TFormCfg& window, QObject* parent = nullptr);
+    // A page that is missing (null) is left out; the chart then lives in a scene of its own.
+    ArchiveView(PageArchive* archivePage, PageEvents* eventsPage, PageChart* chartPage,
+                QObject* parent = nullptr);
     ~ArchiveView() override;
 
     void Fill(const MemoryAreas& areas, int selectedCircuit, const ImageSnapshot& snapshot);

@@ -14,23 +14,22 @@
 #include <limits>
 
 #include "ui/main/archive_view.h"
+#include "ui/main/pages.h"
+#include "ui_page_emulation.h"
 
 namespace vir05 {
 
-EmulationPage::EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* parent,
+EmulationPage::EmulationPage(PageEmulation* page, EmulationQueries queries, QObject* parent,
                              std::uint32_t seed)
-    : QObject(parent), root_(pagesRoot), hooks_(std::move(hooks)), random_(seed) {
+    : QObject(parent), queries_(std::move(queries)), random_(seed) {
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &EmulationPage::TimerEmuTimer);
 
-    // The page's controls, found once. The fields take their ranges and precisions from the
-    // model's table, so the page and the model cannot disagree about them.
-    auto find = [this](const char* name) -> QWidget* {
-        return root_ ? root_->findChild<QWidget*>(QString::fromLatin1(name)) : nullptr;
-    };
+    // The fields, found once by the names of the model's table; they take their ranges and
+    // precisions from it, so the page and the model cannot disagree about them.
     for (int i = 0; i < kEmuFieldCount; ++i) {
         const EmuFieldSpec& s = EmuFieldSpecs()[std::size_t(i)];
-        QWidget* w = find(s.name);
+        QWidget* w = page ? page->findChild<QWidget*>(QString::fromLatin1(s.name)) : nullptr;
         fieldWidgets_[std::size_t(i)] = w;
         if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) {
             d->setDecimals(s.decimals);
@@ -39,19 +38,20 @@ EmulationPage::EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* 
             n->setRange(static_cast<int>(s.min), static_cast<int>(s.max));
         }
     }
-    handKp_ = qobject_cast<QAbstractButton*>(find("HandKp"));
-    klChgManual_ = qobject_cast<QAbstractButton*>(find("KlChgManual"));
-    emulatuon_ = qobject_cast<QAbstractButton*>(find("Emulatuon"));
+    if (page) {
+        handKp_ = page->Form().HandKp;
+        klChgManual_ = page->Form().KlChgManual;
+        emulatuon_ = page->Form().Emulatuon;
+    }
     ShowFields();
 
-    if (emulatuon_)
-        connect(emulatuon_, &QAbstractButton::toggled, this, &EmulationPage::EmulatuonClick);
-    if (auto* b = qobject_cast<QPushButton*>(find("Button1")))
-        connect(b, &QPushButton::clicked, this, &EmulationPage::Button1Click);
-    if (auto* b = qobject_cast<QPushButton*>(find("AddChart")))
-        connect(b, &QPushButton::clicked, this, &EmulationPage::AddChartClick);
+    if (page) {
+        connect(page, &PageEmulation::emulationToggled, this, &EmulationPage::EmulatuonClick);
+        connect(page, &PageEmulation::chartClearRequested, this, &EmulationPage::Button1Click);
+        connect(page, &PageEmulation::chartRecordRequested, this, &EmulationPage::AddChartClick);
+    }
 
-    auto* view = root_ ? root_->findChild<QChartView*>(QStringLiteral("DBChart1")) : nullptr;
+    QChartView* view = page ? page->Form().DBChart1 : nullptr;
     chart1_ = view ? view->chart() : new QChart();
     if (!view) chart1_->setParent(this);
     chart1_->setTitle(QStringLiteral("tк (t)"));
@@ -112,7 +112,7 @@ void EmulationPage::EmulatuonClick() {
     timer_.stop();
     // The panels stayed as while a command runs between the exchanges; now they come back
     // (at once when no exchange runs, else when it completes).
-    if (hooks_.restorePanels && !(hooks_.linkBusy && hooks_.linkBusy())) hooks_.restorePanels();
+    if (!(queries_.linkBusy && queries_.linkBusy())) emit readPanelRestoreRequested();
 }
 
 void EmulationPage::TimerEmuTimer() {
@@ -120,22 +120,22 @@ void EmulationPage::TimerEmuTimer() {
     // While the previous exchange still runs, the link thread may be sending the image's
     // measurement: the model advances, but its measurement goes into a scratch image, and the
     // start below only stops that exchange.
-    const bool busy = hooks_.linkBusy && hooks_.linkBusy();
-    std::uint8_t* image = !busy && hooks_.image ? hooks_.image() : scratch_.data();
+    const bool busy = queries_.linkBusy && queries_.linkBusy();
+    std::uint8_t* image = !busy && queries_.image ? queries_.image() : scratch_.data();
     EmulationTick(
         fields_, state_, [this] { return random_(); }, image,
-        hooks_.circuit ? hooks_.circuit() : 0);
+        queries_.circuit ? queries_.circuit() : 0);
     ShowFields();
-    if (hooks_.startExchange) hooks_.startExchange();
+    emit emulatorStepRequested();
 }
 
 void EmulationPage::Complete(const std::uint8_t* answer) {
     fields_ = ReadFields();
-    EmulationComplete(fields_, answer, hooks_.image ? hooks_.image() : scratch_.data());
+    EmulationComplete(fields_, answer, queries_.image ? queries_.image() : scratch_.data());
     ShowFields();
     // While the emulation runs, an exchange starts every second: the tool panel stays as while
     // a command runs instead of flickering back for a fraction of each second.
-    if (hooks_.restorePanels && !timer_.isActive()) hooks_.restorePanels();
+    if (!timer_.isActive()) emit readPanelRestoreRequested();
     AddChartClick();
 }
 

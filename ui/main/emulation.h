@@ -1,12 +1,12 @@
 // The page "Эмуляция системы": the plant model's fields, its one-second tick and its chart.
 //
-// EmulationPage takes over the page's widgets by name (the fields KSys ... NextVirt, the check
-// boxes HandKp, KlChgManual and Emulatuon, the buttons Button1 "Clear" and AddChart, the chart
-// DBChart1). While "Эмуляция включена" is checked, TimerEmu ticks once a second: each tick reads
-// the fields (so edits by hand take effect on the next tick), runs the model, writes the
-// measurement into the image, shows the fields again and starts the emulation exchange through
-// the window's hooks. The window calls Complete with the exchange's answer when it has ended
-// successfully.
+// EmulationPage runs the model over the page PageEmulation: the fields KSys ... NextVirt (found
+// by the names of the model's field table), the check boxes HandKp, KlChgManual and Emulatuon,
+// the requests of Button1 "Clear" and AddChart, the chart DBChart1. While "Эмуляция включена"
+// is checked, TimerEmu ticks once a second: each tick reads the fields (so edits by hand take
+// effect on the next tick), runs the model, writes the measurement into the image, shows the
+// fields again and asks for the emulation exchange (emulatorStepRequested). The window calls
+// Complete with the exchange's answer when it has ended successfully.
 #pragma once
 
 #include <QObject>
@@ -18,7 +18,6 @@
 #include "core/emulation.h"
 #include "model/layout.h"
 
-class QWidget;
 class QAbstractButton;
 class QChart;
 class QLineSeries;
@@ -26,14 +25,13 @@ class QValueAxis;
 
 namespace vir05 {
 
-struct EmulationHooks {
+class PageEmulation;
+
+// What the page asks of the window session.
+struct EmulationQueries {
     std::function<std::uint8_t*()> image;  // the device image the measurement goes into
     std::function<int()> circuit;          // the circuit selected on the window
     std::function<bool()> linkBusy;        // the previous exchange still runs
-    // Ends cyclic reading, starts the exchange with the dialog's connection values at this
-    // moment, turns on the completion polling, sets the caption and hides the read panel.
-    std::function<void()> startExchange;
-    std::function<void()> restorePanels;  // as after any completed command
 };
 
 class EmulationPage : public QObject {
@@ -42,7 +40,8 @@ class EmulationPage : public QObject {
   public:
     static constexpr int kTickMs = 1000;
 
-    EmulationPage(QWidget* pagesRoot, EmulationHooks hooks, QObject* parent = nullptr,
+    // Without a page the model runs on its own fields.
+    EmulationPage(PageEmulation* page, EmulationQueries queries, QObject* parent = nullptr,
                   std::uint32_t seed = EmuRandom::DefaultSeed());
 
     // The timer runs exactly while "Эмуляция включена" is checked.
@@ -67,16 +66,22 @@ class EmulationPage : public QObject {
     // The fields as the page shows them now (edits by hand included).
     PlantFields ReadFields() const;
 
+  signals:
+    // Ends cyclic reading, starts the exchange with the dialog's connection values at this
+    // moment, turns on the completion polling, sets the caption and hides the read panel.
+    void emulatorStepRequested();
+    // The tool panel comes back, as after any completed command.
+    void readPanelRestoreRequested();
+
   private:
     void ShowFields();
     void RedrawChart();
 
-    QWidget* root_;
     std::array<QWidget*, kEmuFieldCount> fieldWidgets_{};  // in EmuField order; null when absent
     QAbstractButton* handKp_ = nullptr;
     QAbstractButton* klChgManual_ = nullptr;
     QAbstractButton* emulatuon_ = nullptr;
-    EmulationHooks hooks_;
+    EmulationQueries queries_;
     PlantFields fields_;
     PlantState state_;
     PlantChartData chart_;

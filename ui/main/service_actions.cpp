@@ -14,7 +14,9 @@
 #include "model/layout.h"
 #include "model/memory.h"
 #include "ui/connect/connect.h"
+#include "ui/main/pages.h"
 #include "ui/main/vir_cfg.h"
+#include "ui_page_service.h"
 
 namespace vir05 {
 
@@ -24,39 +26,32 @@ bool ConfirmOperation(QWidget* parent, const QString& text) {
                                  QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-ServiceHooks WindowServiceHooks(TFormCfg& window, TFormConnect& connection,
-                                std::function<void(int command, bool serialLine)> start) {
-    ServiceHooks h;
-    h.start = std::move(start);
-    h.setCaption = [&window](const QString& text) { window.SetCaption(text); };
-    h.hideReadPanel = [&window] { window.SetReadPanelVisible(false); };
-    h.texts = [&connection] { return connection.Texts(); };
-    return h;
+void WireServiceToWindow(ServiceActions& actions, TFormCfg& window, TFormConnect& connection) {
+    QObject::connect(&actions, &ServiceActions::serviceCommandRequested, &window,
+                     [&window] { window.SetReadPanelVisible(false); });
+    QObject::connect(&actions, &ServiceActions::captionChanged, &window, &TFormCfg::SetCaption);
+    ServiceQueries q = actions.Queries();
+    q.texts = [&connection] { return connection.Texts(); };
+    actions.SetQueries(std::move(q));
 }
 
-ServiceActions::ServiceActions(QWidget* pages, std::uint8_t* image, ServiceHooks hooks,
+ServiceActions::ServiceActions(PageService* page, std::uint8_t* image, ServiceQueries queries,
                                QObject* parent)
-    : QObject(parent), pages_(pages), image_(image), hooks_(std::move(hooks)) {
-    if (!pages_) return;
-    auto button = [this](const char* name, void (ServiceActions::*handler)()) {
-        if (auto* b = pages_->findChild<QPushButton*>(name))
-            connect(b, &QPushButton::clicked, this, handler);
-    };
-    button("Klb_KZ", &ServiceActions::Klb_KZClick);
-    button("Klb_100", &ServiceActions::Klb_100Click);
-    button("ClrStat", &ServiceActions::ClrStatClick);
-    button("SetTime", &ServiceActions::SetTimeClick);
-    button("NextSerial", &ServiceActions::NextSerialClick);
-    button("Reset", &ServiceActions::ResetClick);
-    nextSerial_ = pages_->findChild<QPushButton*>("NextSerial");
-    serialN_ = pages_->findChild<QSpinBox*>("SerialN");
-    if (serialN_) {
-        // Only the arrows (and the arrow keys) choose a number; typing does not.
-        serialN_->installEventFilter(this);
-        connect(serialN_, &QSpinBox::valueChanged, this, [this] {
-            if (arrowPressed_) SerialNClick();
-        });
-    }
+    : QObject(parent), page_(page), image_(image), queries_(std::move(queries)) {
+    if (!page) return;
+    connect(page, &PageService::calibrateShortRequested, this, &ServiceActions::Klb_KZClick);
+    connect(page, &PageService::calibrate100Requested, this, &ServiceActions::Klb_100Click);
+    connect(page, &PageService::archiveEraseRequested, this, &ServiceActions::ClrStatClick);
+    connect(page, &PageService::clockSetRequested, this, &ServiceActions::SetTimeClick);
+    connect(page, &PageService::serialWriteRequested, this, &ServiceActions::NextSerialClick);
+    connect(page, &PageService::rebootRequested, this, &ServiceActions::ResetClick);
+    nextSerial_ = page->Form().NextSerial;
+    serialN_ = page->Form().SerialN;
+    // Only the arrows (and the arrow keys) choose a number; typing does not.
+    serialN_->installEventFilter(this);
+    connect(serialN_, &QSpinBox::valueChanged, this, [this] {
+        if (arrowPressed_) SerialNClick();
+    });
 }
 
 bool ServiceActions::eventFilter(QObject* watched, QEvent* event) {
@@ -91,8 +86,8 @@ bool ServiceActions::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool ServiceActions::Confirm(const QString& text) const {
-    if (hooks_.confirm) return hooks_.confirm(text);
-    return ConfirmOperation(pages_ ? pages_->window() : nullptr, text);
+    if (queries_.confirm) return queries_.confirm(text);
+    return ConfirmOperation(page_ ? page_->window() : nullptr, text);
 }
 
 std::string ServiceActions::SerialLineNote(const ConnectionTexts& t, bool serialLine) {
@@ -101,20 +96,18 @@ std::string ServiceActions::SerialLineNote(const ConnectionTexts& t, bool serial
 }
 
 void ServiceActions::Run(int command, bool serialLine, const std::string& prefix) {
-    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
-    if (hooks_.start) hooks_.start(command, serialLine);
+    const ConnectionTexts t = queries_.texts ? queries_.texts() : ConnectionTexts{};
+    emit serviceCommandRequested(command, serialLine);
     // The port text is named also when the command goes over TCP; a command that goes to the
     // serial line while another connection is chosen says so.
     const std::string note = SerialLineNote(t, serialLine);
     const std::string port = note.empty() ? t.port : note;
-    if (hooks_.setCaption)
-        hooks_.setCaption(QString::fromStdString(prefix + port + ", Адр:" + t.netAddr + ")"));
-    if (hooks_.hideReadPanel) hooks_.hideReadPanel();
+    emit captionChanged(QString::fromStdString(prefix + port + ", Адр:" + t.netAddr + ")"));
 }
 
 void ServiceActions::Action(const QString& question, int command, bool serialLine,
                             const std::string& prefix) {
-    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    const ConnectionTexts t = queries_.texts ? queries_.texts() : ConnectionTexts{};
     QString text = question;
     if (!SerialLineNote(t, serialLine).empty())
         text += QString::fromStdString("\n\nКоманда пойдёт через порт " + t.port +
@@ -151,7 +144,7 @@ QString ServiceActions::NextSerialText() const {
 
 void ServiceActions::NextSerialClick() {
     const QString caption = NextSerialText();
-    const ConnectionTexts shownTexts = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    const ConnectionTexts shownTexts = queries_.texts ? queries_.texts() : ConnectionTexts{};
     QString question = "Записать новый S/N " + caption;
     if (!SerialLineNote(shownTexts, true).empty())
         question += QString::fromStdString("\n\nКоманда пойдёт через порт " + shownTexts.port +
@@ -159,7 +152,7 @@ void ServiceActions::NextSerialClick() {
     if (!Confirm(question)) return;
     const std::optional<std::int32_t> chosen = ParseInt(caption.toStdString());
     const std::int32_t current = image_ ? I32(image_, addr::DevNumber) : kDefaultSerialNumber;
-    const ConnectionTexts t = hooks_.texts ? hooks_.texts() : ConnectionTexts{};
+    const ConnectionTexts t = queries_.texts ? queries_.texts() : ConnectionTexts{};
     const std::string note = SerialLineNote(t, true);
     if (current != kDefaultSerialNumber) {
         const QString second =
@@ -171,21 +164,18 @@ void ServiceActions::NextSerialClick() {
     // A caption that is not a number (a damaged settings file) would give the controller the
     // serial number 0: nothing is written then.
     if (!chosen || !image_) {
-        if (hooks_.setCaption)
-            hooks_.setCaption("Ошибка: серийный номер \"" + caption + "\" - не число");
+        emit captionChanged("Ошибка: серийный номер \"" + caption + "\" - не число");
         return;
     }
     // The link sends the four bytes at DevNumber from the image.
-    if (!(hooks_.linkBusy && hooks_.linkBusy())) {
+    if (!(queries_.linkBusy && queries_.linkBusy())) {
         serialBefore_ = current;
         PutI32(image_, addr::DevNumber, *chosen);
     }
-    if (hooks_.start) hooks_.start(command::WriteSerial, true);
+    emit serviceCommandRequested(command::WriteSerial, true);
     const std::string port = note.empty() ? std::string() : " (" + note;
-    if (hooks_.setCaption)
-        hooks_.setCaption(QString::fromStdString("Запись S/N " + caption.toStdString() + port +
-                                                 ", Адр:" + t.netAddr + ")"));
-    if (hooks_.hideReadPanel) hooks_.hideReadPanel();
+    emit captionChanged(QString::fromStdString("Запись S/N " + caption.toStdString() + port +
+                                               ", Адр:" + t.netAddr + ")"));
 }
 
 void ServiceActions::SerialWriteEnded(bool succeeded) {
@@ -197,7 +187,7 @@ void ServiceActions::SerialNClick() {
     if (!serialN_ || !nextSerial_) return;
     const std::string number = std::to_string(serialN_->value());
     nextSerial_->setText(QString::fromStdString(number));
-    if (hooks_.nextSerialChosen) hooks_.nextSerialChosen(number);
+    emit nextSerialChosen(number);
 }
 
 }  // namespace vir05

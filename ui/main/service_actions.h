@@ -1,9 +1,10 @@
 // The service page's actions: calibrations, archive erase, clock, serial number and reboot.
 //
 // Every action asks first ("Подтвердите операцию", OK and Cancel), prepares the device image
-// where the command needs it, starts one link command and sets the progress caption. The end of
-// the command belongs to the command cycle. The actions reach the rest of the program only
-// through the hooks below, so they do not depend on the window session.
+// where the command needs it, asks for one link command (serviceCommandRequested) and sets the
+// progress caption. Starting the command and its end belong to the command cycle. What the
+// actions need to know (the connection's texts, whether the link is busy) they ask through the
+// queries below, so they do not depend on the window session.
 #pragma once
 
 #include <QObject>
@@ -23,18 +24,14 @@ namespace vir05 {
 
 class TFormCfg;
 class TFormConnect;
+class PageService;
+struct MemoryAreas;
 
 inline constexpr const char* kConfirmTitle = "Подтвердите операцию";
 inline constexpr std::int32_t kDefaultSerialNumber = 500001;
 
-struct ServiceHooks {
-    // Starts `command`: on the COM port whatever transport is chosen when `serialLine` is set
-    // (the serial-number write and the service codes), otherwise over the chosen transport.
-    // The receiver also enables the command cycle's timer.
-    std::function<void(int command, bool serialLine)> start;
-    std::function<void(const QString&)> setCaption;
-    // Hides the tool panel with the read and write buttons until the command cycle ends.
-    std::function<void()> hideReadPanel;
+// What the actions ask of the rest of the program.
+struct ServiceQueries {
     // The connection dialog's texts now (the captions name the port and the address).
     std::function<ConnectionTexts()> texts;
     // An OK/Cancel question; true for OK. Empty: a message box titled kConfirmTitle.
@@ -43,15 +40,15 @@ struct ServiceHooks {
     // serial-number write then leaves DevNumber alone; its start only cancels the running
     // command, as every start does while the link is busy. Empty: never busy.
     std::function<bool()> linkBusy;
-    // Told when an arrow of SerialN chose a new number for NextSerial (the caption's text).
-    std::function<void(const std::string&)> nextSerialChosen;
 };
 
-// The hooks of the main window and the connection dialog: the caption and the tool panel of
-// `window`, the texts of `connection`, the message box for the questions. `start` is the
-// caller's, since the command cycle's timer is its own.
-ServiceHooks WindowServiceHooks(TFormCfg& window, TFormConnect& connection,
-                                std::function<void(int command, bool serialLine)> start);
+class ServiceActions;
+
+// Wires `actions` to the main window and the connection dialog: the caption is the window's
+// title, a requested command hides the tool panel with the read and write buttons until the
+// command cycle ends, the texts are those of `connection`, the questions are message boxes.
+// Starting the command stays the caller's, since the command cycle is its own.
+void WireServiceToWindow(ServiceActions& actions, TFormCfg& window, TFormConnect& connection);
 
 // The modal OK/Cancel question of every service action.
 bool ConfirmOperation(QWidget* parent, const QString& text);
@@ -60,11 +57,14 @@ class ServiceActions : public QObject {
     Q_OBJECT
 
   public:
-    // `pages` holds the service page's controls by name (Klb_KZ, Klb_100, ClrStat, SetTime,
-    // SerialN, NextSerial, Reset); their clicks are connected to the handlers. `image` is the
-    // device image whose DevNumber the serial-number write sends.
-    ServiceActions(QWidget* pages, std::uint8_t* image, ServiceHooks hooks,
+    // `page`'s requests (Klb_KZ, Klb_100, ClrStat, SetTime, NextSerial, Reset) are connected
+    // to the handlers, and SerialN's arrows choose NextSerial's number; without a page only the
+    // handlers remain. `image` is the device image whose DevNumber the serial-number write
+    // sends.
+    ServiceActions(PageService* page, std::uint8_t* image, ServiceQueries queries = {},
                    QObject* parent = nullptr);
+    void SetQueries(ServiceQueries queries) { queries_ = std::move(queries); }
+    const ServiceQueries& Queries() const { return queries_; }
 
     void Klb_KZClick();
     void Klb_100Click();
@@ -77,6 +77,15 @@ class ServiceActions : public QObject {
     // The serial-number write has ended: when it did not succeed, DevNumber in the image gets
     // back the number it held before, so that no later write sends the number that failed.
     void SerialWriteEnded(bool succeeded);
+
+  signals:
+    // Start `command`: on the COM port whatever transport is chosen when `serialLine` is set
+    // (the serial-number write and the service codes), otherwise over the chosen transport.
+    void serviceCommandRequested(int command, bool serialLine);
+    // The progress caption of the command asked for, or why nothing was asked.
+    void captionChanged(const QString& text);
+    // An arrow of SerialN chose a new number for NextSerial (the caption's text).
+    void nextSerialChosen(const std::string& number);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -91,9 +100,9 @@ class ServiceActions : public QObject {
     void Action(const QString& question, int command, bool serialLine, const std::string& prefix);
     QString NextSerialText() const;
 
-    QWidget* pages_;
+    QWidget* page_;
     std::uint8_t* image_;
-    ServiceHooks hooks_;
+    ServiceQueries queries_;
     QSpinBox* serialN_ = nullptr;
     QPushButton* nextSerial_ = nullptr;
     bool arrowPressed_ = false;

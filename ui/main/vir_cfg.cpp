@@ -8,33 +8,29 @@
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabBar>
 #include <algorithm>
 
+#include "core/present/present.h"
+#include "ui/main/pages.h"
 #include "ui/main/window_frame.h"
-#include "ui_page_archive.h"
 #include "ui_page_chart.h"
 #include "ui_page_circuits.h"
 #include "ui_page_current.h"
-#include "ui_page_emulation.h"
-#include "ui_page_events.h"
-#include "ui_page_manual.h"
-#include "ui_page_pumps.h"
-#include "ui_page_service.h"
-#include "ui_page_signal.h"
 #include "ui_vir_cfg.h"
 
 namespace vir05 {
 
 namespace {
 
-// Builds one page from its form and appends it under the form's own caption.
-template <typename Form>
-void AddPage(QTabWidget* tabs, Form& form) {
-    auto* page = new QWidget(tabs);
-    form.setupUi(page);
+// Builds one page and appends it under its form's own caption.
+template <typename Page>
+Page* AddPage(QTabWidget* tabs) {
+    auto* page = new Page(tabs);
     tabs->addTab(page, page->windowTitle());
+    return page;
 }
 
 // Narrower tabs than the style's own: the ten page captions fit the window's width, so the
@@ -49,28 +45,9 @@ class NarrowTabStyle : public QProxyStyle {
     }
 };
 
-// Check boxes that only show a state of the controller: ticked by the presentation, never by
-// the user.
-void MakeDisplayOnly(QWidget* box) {
-    box->setAttribute(Qt::WA_TransparentForMouseEvents);
-    box->setFocusPolicy(Qt::NoFocus);
-}
-
 }  // namespace
 
-TFormCfg::TFormCfg(QWidget* parent)
-    : QMainWindow(parent),
-      ui_(std::make_unique<Ui::FormCfg>()),
-      current_(std::make_unique<Ui::PageCurrent>()),
-      archive_(std::make_unique<Ui::PageArchive>()),
-      events_(std::make_unique<Ui::PageEvents>()),
-      chart_(std::make_unique<Ui::PageChart>()),
-      service_(std::make_unique<Ui::PageService>()),
-      circuits_(std::make_unique<Ui::PageCircuits>()),
-      pumps_(std::make_unique<Ui::PagePumps>()),
-      manual_(std::make_unique<Ui::PageManual>()),
-      signal_(std::make_unique<Ui::PageSignal>()),
-      emulation_(std::make_unique<Ui::PageEmulation>()) {
+TFormCfg::TFormCfg(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::FormCfg>()) {
     ui_->setupUi(this);
     // Numbers are shown and typed with "." whatever the computer's regional setting.
     setLocale(QLocale::c());
@@ -96,13 +73,8 @@ TFormCfg::TFormCfg(QWidget* parent)
                           new QLabel(QStringLiteral("Повторов:"), ui_->PanelProgress));
     }
 
-    for (QWidget* box :
-         {current_->DP1, current_->DP2, current_->DP3, current_->DP12, current_->DP22,
-          pumps_->ErrPomp1, pumps_->ErrPomp2, service_->AD_line, service_->AD_line2})
-        MakeDisplayOnly(box);
-
     Wire();
-    SetUpMenuKeys(*this);
+    SetUpMenuKeys(*this, ui_->StopButton, chart_->Form().Button2);
     AddRussianHints(*this);
 }
 
@@ -116,16 +88,16 @@ void TFormCfg::BuildPages() {
     QFont tabFont = tabs->tabBar()->font();
     if (tabFont.pointSizeF() > 8) tabFont.setPointSizeF(tabFont.pointSizeF() - 1);
     tabs->tabBar()->setFont(tabFont);
-    AddPage(tabs, *current_);
-    AddPage(tabs, *archive_);
-    AddPage(tabs, *events_);
-    AddPage(tabs, *chart_);
-    AddPage(tabs, *service_);
-    AddPage(tabs, *circuits_);
-    AddPage(tabs, *pumps_);
-    AddPage(tabs, *manual_);
-    AddPage(tabs, *signal_);
-    AddPage(tabs, *emulation_);
+    current_ = AddPage<PageCurrent>(tabs);
+    archive_ = AddPage<PageArchive>(tabs);
+    events_ = AddPage<PageEvents>(tabs);
+    chart_ = AddPage<PageChart>(tabs);
+    service_ = AddPage<PageService>(tabs);
+    circuits_ = AddPage<PageCircuits>(tabs);
+    pumps_ = AddPage<PagePumps>(tabs);
+    manual_ = AddPage<PageManual>(tabs);
+    signal_ = AddPage<PageSignal>(tabs);
+    emulation_ = AddPage<PageEmulation>(tabs);
     tabs->setCurrentIndex(0);
 }
 
@@ -157,6 +129,24 @@ void TFormCfg::Wire() {
     connect(ui_->RadioButtonS1, &QRadioButton::clicked, this, [this](bool checked) {
         if (checked) emit RadioButtonS1Click();
     });
+}
+
+void TFormCfg::WireKorrMirror() {
+    QSpinBox* tconst = circuits_->Form().TConst;
+    QSpinBox* korr = current_->Form().Korr;
+    for (auto [from, to, name] :
+         {std::tuple{tconst, korr, "Korr"}, std::tuple{korr, tconst, "TConst"}}) {
+        connect(from, &QSpinBox::valueChanged, this, [this, from, to, name] {
+            if (mirroring_) return;
+            const SpinSpec* spec = FindSpinSpec(name);
+            if (!spec) return;
+            if (const auto v = KorrMirror(from->value(), to->value(), *spec)) {
+                mirroring_ = true;
+                to->setValue(static_cast<int>(*v));
+                mirroring_ = false;
+            }
+        });
+    }
 }
 
 QWidget* TFormCfg::Pages() const {
@@ -205,9 +195,7 @@ void TFormCfg::SetCircuit(int circuit) {
 
 void TFormCfg::SetServicePagesVisible(bool visible) {
     QTabWidget* tabs = ui_->PageControl1;
-    for (QWidget* page :
-         {tabs->findChild<QWidget*>("TabSheetEvents"), tabs->findChild<QWidget*>("TabSheetServ"),
-          tabs->findChild<QWidget*>("TabSheetEmu")}) {
+    for (QWidget* page : std::initializer_list<QWidget*>{events_, service_, emulation_}) {
         const int index = tabs->indexOf(page);
         if (index >= 0) tabs->setTabVisible(index, visible);
     }

@@ -1,29 +1,20 @@
 // The main window: frame, menu, tool and progress panels, circuit switch and the pages.
 //
-// The window itself holds no controller data. The pages are filled and read through the binder
-// (binder.h) by object name; everything the user asks for leaves the window as a signal named
-// after the handler that answers it, so the command cycle wires the window without reaching
-// into its widgets.
+// The window itself holds no controller data. The pages (pages.h) are filled and read through
+// the binder (binder.h) by object name; everything the user asks for leaves the window or its
+// pages as a signal, so the command cycle wires the window without reaching into its widgets.
 #pragma once
 
 #include <QMainWindow>
 #include <memory>
+
+#include "ui/main/pages.h"
 
 class QTabWidget;
 class QWidget;
 
 namespace Ui {
 class FormCfg;
-class PageCurrent;
-class PageArchive;
-class PageEvents;
-class PageChart;
-class PageService;
-class PageCircuits;
-class PagePumps;
-class PageManual;
-class PageSignal;
-class PageEmulation;
 }  // namespace Ui
 
 namespace vir05 {
@@ -38,6 +29,14 @@ class TFormCfg : public QMainWindow {
     // The page control; every control the presentation sets lies below it.
     QWidget* Pages() const;
     QTabWidget* PageControl() const;
+    PageCurrent* Current() const { return current_; }
+    PageArchive* Archive() const { return archive_; }
+    PageEvents* Events() const { return events_; }
+    PageChart* Chart() const { return chart_; }
+    PageService* Service() const { return service_; }
+    PageCircuits* Circuits() const { return circuits_; }
+    PagePumps* Pumps() const { return pumps_; }
+    PageEmulation* Emulation() const { return emulation_; }
 
     void SetCaption(const QString& text);
     // The tool panel and the progress panel share the place at the left of the top panel.
@@ -60,6 +59,9 @@ class TFormCfg : public QMainWindow {
     void SetWriteEnabled(bool enabled);
     // "Записать конфигурацию" (menu and tool button) and "Перезаписать конфигурацию" apart.
     void SetWriteEnabled(bool write, bool rewrite);
+    // From now on "Коррекция" on the current-values page mirrors the setpoint constant TConst
+    // (the session's choice: a bare window keeps every field as it is set).
+    void WireKorrMirror();
 
   signals:
     void OpenClick();
@@ -92,16 +94,18 @@ class TFormCfg : public QMainWindow {
     void Wire();
 
     std::unique_ptr<Ui::FormCfg> ui_;
-    std::unique_ptr<Ui::PageCurrent> current_;
-    std::unique_ptr<Ui::PageArchive> archive_;
-    std::unique_ptr<Ui::PageEvents> events_;
-    std::unique_ptr<Ui::PageChart> chart_;
-    std::unique_ptr<Ui::PageService> service_;
-    std::unique_ptr<Ui::PageCircuits> circuits_;
-    std::unique_ptr<Ui::PagePumps> pumps_;
-    std::unique_ptr<Ui::PageManual> manual_;
-    std::unique_ptr<Ui::PageSignal> signal_;
-    std::unique_ptr<Ui::PageEmulation> emulation_;
+    // The pages belong to the page control.
+    PageCurrent* current_ = nullptr;
+    PageArchive* archive_ = nullptr;
+    PageEvents* events_ = nullptr;
+    PageChart* chart_ = nullptr;
+    PageService* service_ = nullptr;
+    PageCircuits* circuits_ = nullptr;
+    PagePumps* pumps_ = nullptr;
+    PageManual* manual_ = nullptr;
+    PageSignal* signal_ = nullptr;
+    PageEmulation* emulation_ = nullptr;
+    bool mirroring_ = false;
     bool centred_ = false;
 };
 

@@ -209,7 +209,7 @@ void AddRussianHints(QWidget& root) {
     }
 }
 
-void SetUpMenuKeys(QMainWindow& window) {
+void SetUpMenuKeys(QMainWindow& window, QAbstractButton* stop, QAbstractButton* print) {
     struct Item {
         const char* name;
         const char* text;  // the same text with its mnemonic
@@ -254,21 +254,20 @@ void SetUpMenuKeys(QMainWindow& window) {
 
     // Stop and print are buttons on the window; their keys work wherever the focus is.
     struct Button {
-        const char* name;
+        QAbstractButton* button;
         QKeySequence key;
-        const char* hint;
     };
-    const Button buttons[] = {{"StopButton", QKeySequence(Qt::Key_Escape), "Esc"},
-                              {"Button2", QKeySequence::Print, nullptr}};
+    const Button buttons[] = {{stop, QKeySequence(Qt::Key_Escape)}, {print, QKeySequence::Print}};
     for (const Button& b : buttons) {
-        auto* button = window.findChild<QAbstractButton*>(b.name);
+        QAbstractButton* button = b.button;
         if (!button) continue;
         auto* shortcut = new QAction(button);
         shortcut->setShortcut(b.key);
         shortcut->setShortcutContext(Qt::WindowShortcut);
         window.addAction(shortcut);
-        QObject::connect(shortcut, &QAction::triggered, button, [button] {
-            if (button->isVisible() || button->objectName() == "Button2") button->click();
+        // Printing works from every page, also when the chart's page is not the one shown.
+        QObject::connect(shortcut, &QAction::triggered, button, [button, print] {
+            if (button->isVisible() || button == print) button->click();
         });
         const QString keyText = b.key.toString(QKeySequence::NativeText);
         if (!button->toolTip().isEmpty())

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+class QAbstractButton;
 class QApplication;
 class QMainWindow;
 class QTabWidget;
@@ -81,7 +82,8 @@ bool RestoreLastPage(QTabWidget& pages, const std::string& settingsPath);
 void AddRussianHints(QWidget& root);
 
 // Mnemonics on every menu and item, keys for the frequent commands, and "Выход" at the end of
-// the menu "Файлы". Items are found by object name; the texts shown stay as they are.
-void SetUpMenuKeys(QMainWindow& window);
+// the menu "Файлы". Items are found by object name; the texts shown stay as they are. `stop`
+// and `print` get Esc and the print key wherever the focus is.
+void SetUpMenuKeys(QMainWindow& window, QAbstractButton* stop, QAbstractButton* print);
 
 }  // namespace vir05
