@@ -18,21 +18,6 @@ namespace {
 constexpr std::string_view kNoCarrier = "NO CARRIER";
 constexpr std::size_t kCarrierWindow = 12;
 
-const char kTextCancelled[] = "Отменено пользователем";
-const char kTextNoByte[] = "Не пришло ни одного байта";
-const char kTextChecksum[] = "Не сошлась контрольная сумма";
-// A carrier loss counts as no failure of the exchange and sets no text while attempts remain;
-// a read that ends with it says so in the modem's own words.
-const char kTextCarrierLost[] = "Модем ответил :NO CARRIER";
-
-std::string BadHeaderText(std::uint8_t first) {
-    return "Неверный заголовок ответа: " + std::to_string(first) + " вместо 170";
-}
-
-std::string LengthText(std::size_t got, std::size_t expected) {
-    return "Пришло " + std::to_string(got) + " байт вместо " + std::to_string(expected);
-}
-
 // True when the modem's "NO CARRIER" lies within the last 12 bytes before `count`.
 bool CarrierLost(const std::uint8_t* buffer, std::size_t count) {
     if (count < kCarrierWindow) return false;
@@ -124,10 +109,14 @@ void LinkEngine::ShowLinkText() {
     if (showLinkText_) showLinkText_();
 }
 
-void LinkEngine::Fail(int status, std::string text) {
+void LinkEngine::Fail(LinkStatus status, std::string text) {
     req_.ErrorText = std::move(text);
-    req_.Status = status;
+    req_.Status = ToCell(status);
     ++req_.ErrorCount;
+}
+
+void LinkEngine::Fail(LinkStatus status, LinkError error) {
+    Fail(status, std::string(LinkErrorText(error)));
 }
 
 void LinkEngine::SetProgress(unsigned value) {
@@ -165,12 +154,12 @@ void LinkEngine::RunPass() {
     }
     req_.Duration = LinkRequest::Clock::now() - req_.StartTime;
     if (Cancelled()) {
-        req_.ErrorText = kTextCancelled;
+        req_.ErrorText = LinkErrorText(LinkError::Cancelled);
         req_.Status = link_status::Cancelled;
     }
     // A failure is never reported without a reason.
     if (req_.Status.load() != link_status::Success && req_.ErrorText.empty())
-        req_.ErrorText = "Команда не выполнена, код " + std::to_string(req_.Status.load());
+        req_.ErrorText = FailureCodeText(req_.Status.load());
     CloseLink();
 }
 
@@ -225,13 +214,13 @@ int LinkEngine::OpenLink() {
         case SerialOpenError::None:
             break;
         case SerialOpenError::CannotOpen:
-            return FailSerialOpen("Невозможно открыть " + req_.PortName);
+            return FailSerialOpen(LinkErrorText(LinkError::CannotOpenPort, req_.PortName));
         case SerialOpenError::CannotFillState:
-            return FailSerialOpen("Ошибка чтения параметров порта");
+            return FailSerialOpen(std::string(LinkErrorText(LinkError::CannotReadPortState)));
         case SerialOpenError::CannotApplyState:
-            return FailSerialOpen("Ошибка записи параметров порта");
+            return FailSerialOpen(std::string(LinkErrorText(LinkError::CannotWritePortState)));
         case SerialOpenError::CannotSetTimeouts:
-            return FailSerialOpen("Ошибка задания тайм-аутов");
+            return FailSerialOpen(std::string(LinkErrorText(LinkError::CannotSetTimeouts)));
     }
     req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
     if (req_.Phone.empty()) {
@@ -253,7 +242,7 @@ int LinkEngine::OpenLink() {
         ReceiveReply(buf, cap, count, 1000,
                      static_cast<std::uint32_t>(timing_.modemResetAnswerTicks), 0);
         if (count == 0) {
-            req_.ErrorText = "Модем не отвечает";
+            req_.ErrorText = LinkErrorText(LinkError::ModemSilent);
             failed = true;
         }
         SendText("ATD" + req_.Phone + "\r");
@@ -265,7 +254,8 @@ int LinkEngine::OpenLink() {
         if (count > 0 && answer.find("CONNECT") != std::string::npos) {
             SetProgress(req_.Progress->load() + 5u);
         } else {
-            req_.ErrorText = count > 0 ? "Модем ответил :" + answer : "Попытка дозвона неудачна";
+            req_.ErrorText = count > 0 ? LinkErrorText(LinkError::ModemAnswered, answer)
+                                       : std::string(LinkErrorText(LinkError::DialFailed));
             failed = true;
         }
         if (!failed) break;
@@ -280,25 +270,25 @@ int LinkEngine::ConnectTcp() {
     // A socket left from an earlier connection (a reconnect after a carrier loss) is closed
     // rather than forgotten.
     if (tcp_.IsOpen()) tcp_.Close();
-    const char* text = nullptr;
+    LinkError text = LinkError::CannotConnect;
     switch (tcp_.Connect(req_.Host, static_cast<std::uint16_t>(req_.TcpPort & 0xFFFF))) {
         case TcpConnectError::None:
             return 0;
         case TcpConnectError::LibraryInit:
-            text = "Ошибка инициализации библиотеки Winsock";
+            text = LinkError::SocketLibrary;
             break;
         case TcpConnectError::Socket:
-            text = "Невозможно создание сокета";
+            text = LinkError::CannotCreateSocket;
             break;
         case TcpConnectError::Resolve:
-            text = "Невозможно получить адрес сервера";
+            text = LinkError::CannotResolve;
             break;
         case TcpConnectError::Connect:
-            text = "Невозможно установить соединение";
+            text = LinkError::CannotConnect;
             break;
     }
     tcp_.Close();
-    req_.ErrorText = text;
+    req_.ErrorText = LinkErrorText(text);
     req_.Status = link_status::NotOpened;
     return -1;
 }
@@ -440,11 +430,11 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
     // A stop by the user ends the wait without a verdict: nothing to report, nothing counted.
     if (Cancelled()) return false;
     if (count == 0) {
-        Fail(link_status::NoReply, kTextNoByte);
+        Fail(LinkStatus::NoReply, LinkError::NoByte);
         return false;
     }
     if (buf[0] != kReplyStart) {
-        Fail(link_status::BadImageHeader, BadHeaderText(buf[0]));
+        Fail(LinkStatus::BadImageHeader, BadHeaderText(buf[0]));
         // What follows belongs to no request of ours (the late rest of an earlier reply): it is
         // drained, or the next attempt would take it for its own reply.
         DrainRest();
@@ -459,17 +449,19 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
         // again before the next attempt.
         Pause(timing_.noCarrierPauseMs);
         req_.Status = link_status::NoReply;
-        if (lastAttempt) req_.ErrorText = kTextCarrierLost;  // the reason the read ends with
+        if (lastAttempt)
+            req_.ErrorText =
+                LinkErrorText(LinkError::CarrierLost);  // the reason the read ends with
         if (!lastAttempt) OpenLink();
         return false;
     }
     if (count != replyLength) {
-        Fail(link_status::NoReply, LengthText(count, replyLength));
+        Fail(LinkStatus::NoReply, LengthText(count, replyLength));
         DrainRest();  // the rest of a reply cut by a long gap may still come
         return false;
     }
     if (!FrameValid(buf, replyLength)) {
-        Fail(link_status::Checksum, kTextChecksum);
+        Fail(LinkStatus::Checksum, LinkError::Checksum);
         return false;
     }
     return true;
@@ -527,7 +519,7 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     ReceiveReply(buf, cap, count, 1, req_.ReplyTicks, 0);
     if (Cancelled()) return false;
     if (count == 0) {
-        Fail(link_status::NoReply, kTextNoByte);
+        Fail(LinkStatus::NoReply, LinkError::NoByte);
         return false;
     }
     buf[s] = buf[0];
@@ -544,23 +536,25 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     if (CarrierLost(buf, count) || rawCarrierLost_) {
         rawCarrierLost_ = false;
         req_.Status = link_status::NoReply;
-        if (lastAttempt) req_.ErrorText = kTextCarrierLost;  // the reason the read ends with
+        if (lastAttempt)
+            req_.ErrorText =
+                LinkErrorText(LinkError::CarrierLost);  // the reason the read ends with
         if (!lastAttempt) OpenLink();
         return false;
     }
     if (buf[0] != kReplyStart) {
-        Fail(link_status::BadArchiveHeader, BadHeaderText(buf[0]));
+        Fail(LinkStatus::BadArchiveHeader, BadHeaderText(buf[0]));
         DrainRest();
         return false;
     }
     if (count != s + kArchiveBlockSize + kReplyOverhead) {
         const std::size_t got = count >= s ? count - s : count;
         DrainRest();
-        Fail(link_status::NoReply, LengthText(got, kArchiveBlockSize + kReplyOverhead));
+        Fail(LinkStatus::NoReply, LengthText(got, kArchiveBlockSize + kReplyOverhead));
         return false;
     }
     if (!FrameValid(buf + s, kArchiveBlockSize + kReplyOverhead)) {
-        Fail(link_status::Checksum, kTextChecksum);
+        Fail(LinkStatus::Checksum, LinkError::Checksum);
         return false;
     }
     return true;
@@ -671,7 +665,7 @@ void LinkEngine::WriteConfig() {
             }
         }
         if (first >= 0 && !WriteBlock(base + first, static_cast<std::size_t>(last - first + 1)))
-            Fail(link_status::NotAcknowledged, "Ошибка записи конфигурации!");
+            Fail(LinkStatus::NotAcknowledged, LinkError::WriteConfig);
         SetProgress(static_cast<unsigned>(w * 100 / length));
     }
     SetProgress(100);
@@ -689,7 +683,7 @@ void LinkEngine::SetClock() {
     image[addr::ClockYear] = ToBcd(yy);
     image[addr::ClockWeekday] = static_cast<std::uint8_t>(t.weekday);  // 0 = Sunday
     if (!WriteBlock(addr::ClockSec, 8)) {
-        Fail(link_status::NotAcknowledged, "Ошибка записи времени!");
+        Fail(LinkStatus::NotAcknowledged, LinkError::WriteClock);
         return;
     }
     SetProgress(100);
@@ -698,7 +692,7 @@ void LinkEngine::SetClock() {
 
 void LinkEngine::WriteSerial() {
     if (!WriteBlock(addr::DevNumber, 4)) {
-        Fail(link_status::NotAcknowledged, "Ошибка записи серийного номера!");
+        Fail(LinkStatus::NotAcknowledged, LinkError::WriteSerial);
         return;
     }
     SetProgress(100);
@@ -707,7 +701,7 @@ void LinkEngine::WriteSerial() {
 void LinkEngine::EmulatorStep() {
     const int c = Circuit();
     if (!WriteBlock(CircuitField(c, rec::T11), 2) || !WriteBlock(addr::EmulationFlag, 1)) {
-        Fail(link_status::NotAcknowledged, "Ошибка записи!");
+        Fail(LinkStatus::NotAcknowledged, LinkError::Write);
         return;
     }
     std::uint8_t frame[kReadFrameSize];
@@ -724,11 +718,11 @@ void LinkEngine::EmulatorStep() {
 void LinkEngine::SendServiceCommand() {
     const int cmd = req_.Command.load();
     std::uint8_t* image = image_.DeviceImage;
-    image[addr::ServiceCommand] = static_cast<std::uint8_t>(cmd - 7);
+    image[addr::ServiceCommand] = ServiceCode(cmd);
     const bool ok = WriteBlock(addr::ServiceCommand, 1);
     image[addr::ServiceCommand] = 0;
     if (!ok) {
-        Fail(link_status::NotAcknowledged, "Ошибка выполнения команды");
+        Fail(LinkStatus::NotAcknowledged, LinkError::ServiceCommand);
         return;
     }
     req_.Progress->store(0);

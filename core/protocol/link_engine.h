@@ -150,7 +150,8 @@ class LinkEngine {
   private:
     void RunCommand();
     void ShowLinkText();
-    void Fail(int status, std::string text);
+    void Fail(LinkStatus status, std::string text);
+    void Fail(LinkStatus status, LinkError error);
     void SetProgress(unsigned value);
     void Pause(int ms);
     bool Cancelled() const { return req_.Command.load() == 0; }
