@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/protocol/frame.h"
+#include "core/protocol/modem_dial.h"
 #include "model/bytes.h"
 #include "model/memory.h"
 
@@ -34,10 +35,6 @@ std::int64_t FloorToBlock(std::int64_t v) {
 }
 
 }  // namespace
-
-void RealSleep(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 LocalTime SystemLocalTime() {
     const std::time_t now = std::time(nullptr);
@@ -89,10 +86,9 @@ ArchivePlan PlanArchive(std::uint8_t numSystems, std::uint32_t archPos, std::uin
     return plan;
 }
 
-LinkEngine::LinkEngine(SerialLine& serial, TcpLine& tcp, LinkImage image, LinkTiming timing,
-                       TraceLog* trace, SleepFunction sleep, LocalTimeFunction localTime)
-    : serial_(serial),
-      tcp_(tcp),
+LinkEngine::LinkEngine(ByteLine& line, LinkImage image, LinkTiming timing, TraceSink* trace,
+                       SleepFunction sleep, LocalTimeFunction localTime)
+    : line_(line),
       image_(image),
       timing_(timing),
       trace_(trace),
@@ -143,11 +139,8 @@ void LinkEngine::RunPass() {
     rawCarrierLost_ = false;
     // Also taken here so that a pass whose open fails reports the time the open took.
     req_.StartTime = LinkRequest::Clock::now();
-    if (req_.UseTcp == 0)
-        OpenLink();
-    else
-        ConnectTcp();
-    if (LineOpen()) {
+    OpenLink();
+    if (line_.IsOpen()) {
         if (req_.Phone.empty()) SendText("ATE0Q1\r");
         req_.StartTime = LinkRequest::Clock::now();
         RunCommand();
@@ -193,121 +186,85 @@ void LinkEngine::RunCommand() {
 // ---------------------------------------------------------------------------------------------
 // Transports.
 
-bool LinkEngine::LineOpen() const {
-    return serial_.IsOpen() || tcp_.IsOpen();
+LineTarget LinkEngine::Target() const {
+    LineTarget t;
+    t.tcp = req_.UseTcp != 0;
+    t.portName = req_.PortName;
+    t.baudRate = req_.BaudRate;
+    t.host = req_.Host;
+    t.tcpPort = static_cast<std::uint16_t>(req_.TcpPort & 0xFFFF);
+    t.pause = sleep_;
+    t.pauseBeforeOpenMs = timing_.beforeSerialOpenMs;
+    t.pauseBeforeSendMs = timing_.beforeTcpSendMs;
+    return t;
 }
 
-int LinkEngine::FailSerialOpen(std::string text) {
-    req_.ErrorText = std::move(text);
-    ShowLinkText();
-    serial_.Close();
+void LinkEngine::FailOpen(LineError error) {
+    struct OpenFailure {
+        LineError error;
+        LinkError text;
+        bool shown;  // a serial line's failure is shown in the caption at once
+    };
+    static constexpr OpenFailure kFailures[] = {
+        {LineError::CannotOpen, LinkError::CannotOpenPort, true},
+        {LineError::CannotFillState, LinkError::CannotReadPortState, true},
+        {LineError::CannotApplyState, LinkError::CannotWritePortState, true},
+        {LineError::CannotSetTimeouts, LinkError::CannotSetTimeouts, true},
+        {LineError::LibraryInit, LinkError::SocketLibrary, false},
+        {LineError::Socket, LinkError::CannotCreateSocket, false},
+        {LineError::Resolve, LinkError::CannotResolve, false},
+        {LineError::Connect, LinkError::CannotConnect, false},
+    };
+    OpenFailure f{error, LinkError::CannotConnect, false};
+    for (const OpenFailure& k : kFailures)
+        if (k.error == error) f = k;
+    req_.ErrorText = f.text == LinkError::CannotOpenPort ? LinkErrorText(f.text, req_.PortName)
+                                                         : std::string(LinkErrorText(f.text));
+    if (f.shown) ShowLinkText();
+    line_.Close();
     req_.Status = link_status::NotOpened;
-    req_.PortName.clear();
-    return -2;
+    if (f.shown) req_.PortName.clear();
 }
 
-int LinkEngine::OpenLink() {
-    if (req_.UseTcp != 0) return ConnectTcp();
-    if (serial_.IsOpen()) serial_.Close();
-    Pause(timing_.beforeSerialOpenMs);
-    switch (serial_.Open(req_.PortName, req_.BaudRate)) {
-        case SerialOpenError::None:
-            break;
-        case SerialOpenError::CannotOpen:
-            return FailSerialOpen(LinkErrorText(LinkError::CannotOpenPort, req_.PortName));
-        case SerialOpenError::CannotFillState:
-            return FailSerialOpen(std::string(LinkErrorText(LinkError::CannotReadPortState)));
-        case SerialOpenError::CannotApplyState:
-            return FailSerialOpen(std::string(LinkErrorText(LinkError::CannotWritePortState)));
-        case SerialOpenError::CannotSetTimeouts:
-            return FailSerialOpen(std::string(LinkErrorText(LinkError::CannotSetTimeouts)));
-    }
-    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
-    if (req_.Phone.empty()) {
-        serial_.Purge();
-        return 0;
-    }
-
-    // The modem script: reset, dial, wait for "CONNECT"; four attempts.
-    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksModemReset);
-    serial_.SetRts(true);
-    serial_.SetDtr(true);
-    std::uint8_t* buf = req_.RxBuffer.data();
-    const std::size_t cap = req_.RxBuffer.size();
-    for (int attempt = 1;; ++attempt) {
-        bool failed = false;
-        Pause(timing_.beforeModemResetMs);
-        SendText("ATZH0E0&D2\r");
-        std::size_t count = 0;
-        ReceiveReply(buf, cap, count, 1000,
-                     static_cast<std::uint32_t>(timing_.modemResetAnswerTicks), 0);
-        if (count == 0) {
-            req_.ErrorText = LinkErrorText(LinkError::ModemSilent);
-            failed = true;
-        }
-        SendText("ATD" + req_.Phone + "\r");
-        req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksDial);
-        count = 0;
-        ReceiveReply(buf, cap, count, 100, static_cast<std::uint32_t>(timing_.modemDialAnswerTicks),
-                     0);
-        const std::string answer(reinterpret_cast<const char*>(buf), count);
-        if (count > 0 && answer.find("CONNECT") != std::string::npos) {
-            SetProgress(req_.Progress->load() + 5u);
-        } else {
-            req_.ErrorText = count > 0 ? LinkErrorText(LinkError::ModemAnswered, answer)
-                                       : std::string(LinkErrorText(LinkError::DialFailed));
-            failed = true;
-        }
-        if (!failed) break;
-        if (attempt == kModemAttempts) return FailSerialOpen(req_.ErrorText);
-    }
-    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksConnected);
-    serial_.Purge();
-    return 0;
-}
-
-int LinkEngine::ConnectTcp() {
-    // A socket left from an earlier connection (a reconnect after a carrier loss) is closed
+void LinkEngine::OpenLink() {
+    // A line left open from an earlier connection (a reconnect after a carrier loss) is closed
     // rather than forgotten.
-    if (tcp_.IsOpen()) tcp_.Close();
-    LinkError text = LinkError::CannotConnect;
-    switch (tcp_.Connect(req_.Host, static_cast<std::uint16_t>(req_.TcpPort & 0xFFFF))) {
-        case TcpConnectError::None:
-            return 0;
-        case TcpConnectError::LibraryInit:
-            text = LinkError::SocketLibrary;
-            break;
-        case TcpConnectError::Socket:
-            text = LinkError::CannotCreateSocket;
-            break;
-        case TcpConnectError::Resolve:
-            text = LinkError::CannotResolve;
-            break;
-        case TcpConnectError::Connect:
-            text = LinkError::CannotConnect;
-            break;
+    if (line_.IsOpen()) line_.Close();
+    const LineError error = line_.Open(Target());
+    if (error != LineError::None) return FailOpen(error);
+    if (line_.Kind() != LineKind::Serial) return;
+    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
+    if (!req_.Phone.empty()) {
+        DialSteps steps;
+        steps.send = [this](const std::string& text) { SendText(text); };
+        steps.receive = [this](std::size_t wanted, std::uint32_t firstWait) {
+            std::size_t count = 0;
+            ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, wanted, firstWait, 0);
+            return count;
+        };
+        steps.pause = [this](int ms) { Pause(ms); };
+        if (!DialModem(line_, req_, timing_, steps)) {
+            ShowLinkText();
+            line_.Close();
+            req_.Status = link_status::NotOpened;
+            req_.PortName.clear();
+            return;
+        }
     }
-    tcp_.Close();
-    req_.ErrorText = LinkErrorText(text);
-    req_.Status = link_status::NotOpened;
-    return -1;
+    line_.Purge();
 }
 
 void LinkEngine::CloseLink() {
-    if (req_.UseTcp != 0) {
-        tcp_.Close();
-        return;
-    }
-    serial_.SetRts(false);
-    serial_.SetDtr(false);
+    line_.SetRts(false);
+    line_.SetDtr(false);
     if (!req_.Phone.empty()) {
         Pause(timing_.hangupPauseMs);
         SendText("+++");
         Pause(timing_.hangupPauseMs);
         SendText("ATH\r");
     }
-    serial_.Close();
-    req_.PortName.clear();
+    line_.Close();
+    if (line_.Kind() == LineKind::Serial) req_.PortName.clear();
     req_.Phone.clear();
 }
 
@@ -318,38 +275,15 @@ void LinkEngine::SendText(const std::string& text) {
 // Bytes for a line that is not open (the hang-up after a failed dial) go nowhere but are
 // still traced, so that the trace shows every step the link took.
 void LinkEngine::SendBytes(const std::uint8_t* bytes, std::size_t count) {
-    if (req_.UseTcp != 0) {
-        if (tcp_.IsOpen()) {
-            Pause(timing_.beforeTcpSendMs);
-            const int sent = tcp_.Send(bytes, count);
-            const std::size_t done =
-                sent > 0 ? std::min(static_cast<std::size_t>(sent), count) : std::size_t{0};
-            if (done < count) {
-                // Send what did not go, once; what went already must not be repeated, or the
-                // controller would see a broken frame.
-                Pause(timing_.beforeTcpSendMs);
-                tcp_.Send(bytes + done, count - done);
-            }
-        }
-    } else if (serial_.IsOpen()) {
-        serial_.Write(bytes, count);
-    }
+    if (line_.IsOpen()) line_.Write(bytes, count);
     if (trace_)
         for (std::size_t i = 0; i < count; ++i)
             trace_->Sent(bytes[i]);
 }
 
 int LinkEngine::ReadByte(std::uint8_t* buffer, std::size_t count) {
-    int n = 0;
-    if (req_.UseTcp != 0) {
-        if (!tcp_.IsOpen()) return 0;
-        const auto waiting = tcp_.BytesWaiting();
-        if (!waiting || *waiting == 0) return 0;
-        n = tcp_.Receive(buffer, count);
-    } else {
-        if (!serial_.IsOpen()) return 0;
-        n = serial_.Read(buffer, count);
-    }
+    if (!line_.IsOpen()) return 0;
+    const int n = line_.Read(buffer, count);
     if (n <= 0) return 0;
     if (trace_)
         for (int i = 0; i < n; ++i)
@@ -376,7 +310,7 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
     std::uint64_t received = 0;
     std::uint64_t gapTicks = 0;
     lastPauses_ = 0;
-    while (LineOpen() && req_.Command.load() == command && count < wanted) {
+    while (line_.IsOpen() && req_.Command.load() == command && count < wanted) {
         std::uint8_t b = 0;
         if (ReadByte(&b, 1) > 0) {
             if (req_.Unpack) {

@@ -39,16 +39,12 @@ struct Recorder {
     }
 };
 
-class RecordingSerial : public SerialLine {
+class RecordingLine : public ByteLine {
   public:
-    RecordingSerial(SerialLine& inner, Recorder& rec) : inner_(inner), rec_(rec) {}
-    SerialOpenError Open(const std::string& portName, std::uint32_t baudRate) override {
-        return inner_.Open(portName, baudRate);
-    }
+    RecordingLine(ByteLine& inner, Recorder& rec) : inner_(inner), rec_(rec) {}
+    LineKind Kind() const override { return inner_.Kind(); }
+    LineError Open(const LineTarget& target) override { return inner_.Open(target); }
     bool IsOpen() const override { return inner_.IsOpen(); }
-    void Purge() override { inner_.Purge(); }
-    void SetDtr(bool on) override { inner_.SetDtr(on); }
-    void SetRts(bool on) override { inner_.SetRts(on); }
     int Write(const std::uint8_t* data, std::size_t count) override {
         const int n = inner_.Write(data, count);
         if (n > 0) rec_.Note(true, data, static_cast<std::size_t>(n));
@@ -59,35 +55,13 @@ class RecordingSerial : public SerialLine {
         if (n > 0) rec_.Note(false, buffer, static_cast<std::size_t>(n));
         return n;
     }
+    void Purge() override { inner_.Purge(); }
+    void SetDtr(bool on) override { inner_.SetDtr(on); }
+    void SetRts(bool on) override { inner_.SetRts(on); }
     void Close() override { inner_.Close(); }
 
   private:
-    SerialLine& inner_;
-    Recorder& rec_;
-};
-
-class RecordingTcp : public TcpLine {
-  public:
-    RecordingTcp(TcpLine& inner, Recorder& rec) : inner_(inner), rec_(rec) {}
-    TcpConnectError Connect(const std::string& host, std::uint16_t port) override {
-        return inner_.Connect(host, port);
-    }
-    bool IsOpen() const override { return inner_.IsOpen(); }
-    int Send(const std::uint8_t* data, std::size_t count) override {
-        const int n = inner_.Send(data, count);
-        if (n > 0) rec_.Note(true, data, static_cast<std::size_t>(n));
-        return n;
-    }
-    std::optional<std::size_t> BytesWaiting() override { return inner_.BytesWaiting(); }
-    int Receive(std::uint8_t* buffer, std::size_t count) override {
-        const int n = inner_.Receive(buffer, count);
-        if (n > 0) rec_.Note(false, buffer, static_cast<std::size_t>(n));
-        return n;
-    }
-    void Close() override { inner_.Close(); }
-
-  private:
-    TcpLine& inner_;
+    ByteLine& inner_;
     Recorder& rec_;
 };
 
@@ -144,8 +118,8 @@ enum class Via { Tcp, Serial, Modem };
 class FrameRecording {
   public:
     FrameRecording(Via via, std::string name) : via_(via), name_(std::move(name)) {
-        engine_ = std::make_unique<LinkEngine>(recSerial_, recTcp_, LinkImage::Of(*areas_),
-                                               FastTiming(), nullptr, RealSleep, FixedLocalTime);
+        engine_ = std::make_unique<LinkEngine>(line_, LinkImage::Of(*areas_), FastTiming(), nullptr,
+                                               RealSleep, FixedLocalTime);
     }
 
     void SetTarget(std::string target, std::uint16_t port) {
@@ -211,8 +185,9 @@ class FrameRecording {
     std::unique_ptr<MemoryAreas> areas_ = std::make_unique<MemoryAreas>();
     QtSerialLine serial_{"", FastTiming()};
     QtTcpLine tcp_{FastTiming()};
-    RecordingSerial recSerial_{serial_, rec_};
-    RecordingTcp recTcp_{tcp_, rec_};
+    RecordingLine recSerial_{serial_, rec_};
+    RecordingLine recTcp_{tcp_, rec_};
+    LineChoice line_{recSerial_, recTcp_};
     std::unique_ptr<LinkEngine> engine_;
 };
 
