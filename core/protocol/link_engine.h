@@ -18,13 +18,14 @@
 #include <string>
 
 #include "core/protocol/byte_line.h"
+#include "core/protocol/frame.h"
 #include "core/protocol/link_request.h"
 #include "core/protocol/timing.h"
 #include "core/protocol/trace.h"
+#include "model/layout.h"
+#include "model/memory.h"
 
 namespace vir05 {
-
-struct MemoryAreas;
 
 // The computer's local time as the clock write sends it.
 struct LocalTime {
@@ -49,11 +50,11 @@ struct LinkImage {
     static LinkImage Of(MemoryAreas& areas);
 };
 
-inline constexpr std::size_t kImageReplyLength = 1962;  // 1955 data bytes + header + checksum
+inline constexpr std::size_t kImageReplyLength = kImageSize + kReplyOverhead;  // 1962
 inline constexpr std::size_t kArchiveBlockSize = 32768;
-inline constexpr std::size_t kArchiveRingSize = 131072;
+inline constexpr std::size_t kArchiveRingSize = kArchiveSize;
 inline constexpr std::size_t kArchiveLastBlockStart = kArchiveRingSize - kArchiveBlockSize;
-inline constexpr std::size_t kReceiveClearedSize = 4096 + kArchiveRingSize;
+inline constexpr std::size_t kReceiveClearedSize = kReceiveArchiveOffset + kArchiveRingSize;
 inline constexpr int kReadAttempts = 5;
 inline constexpr int kConfigWindow = 17;
 inline constexpr std::uint16_t kCompressedFromSoftVer = 107;
