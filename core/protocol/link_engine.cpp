@@ -158,27 +158,27 @@ void LinkEngine::RunPass() {
 
 void LinkEngine::RunCommand() {
     const int cmd = req_.Command.load();
-    switch (cmd) {
-        case command::ReadCurrent:
+    switch (static_cast<LinkCommand>(cmd)) {
+        case LinkCommand::ReadCurrent:
             ReadCurrent();
             break;
-        case command::ReadArchive:
+        case LinkCommand::ReadArchive:
             ReadArchive();
             break;
-        case command::WriteConfig:
+        case LinkCommand::WriteConfig:
             WriteConfig();
             break;
-        case command::SetClock:
+        case LinkCommand::SetClock:
             SetClock();
             break;
-        case command::WriteSerial:
+        case LinkCommand::WriteSerial:
             WriteSerial();
             break;
-        case command::EmulatorStep:
+        case LinkCommand::EmulatorStep:
             EmulatorStep();
             break;
         default:
-            if (command::IsService(cmd)) SendServiceCommand();
+            if (IsServiceCommand(cmd)) SendServiceCommand();
             break;
     }
 }
@@ -298,7 +298,7 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
                               std::size_t wanted, std::uint32_t firstWait,
                               std::size_t progressTotal) {
     const std::int32_t command = req_.Command.load();
-    if (command == 0) return;
+    if (command == ToCell(LinkCommand::None)) return;
     // The buffer keeps room for the decoder's overrun and the spare zero byte past `wanted`.
     wanted = std::min(wanted, capacity - kRxBufferSlack);
     const std::uint64_t w = firstWait;
@@ -505,7 +505,7 @@ bool LinkEngine::ReadCurrent() {
         ok = ReadExchange(frame, length, kImageReplyLength, true, attempt == kReadAttempts);
         if (!Cancelled()) ShowLinkText();  // a stop leaves the caption as the user's click set it
         if (Cancelled() || ok || attempt == kReadAttempts) break;
-        req_.Status = 0;
+        req_.Status = link_status::Success;
     }
     if (ok && req_.Destination) {
         // Cleared up to the end of the archive ring's place, so that parts of the ring an
@@ -557,7 +557,7 @@ void LinkEngine::ReadArchive() {
             ok = ArchiveBlockExchange(s, plan.mode, attempt == kReadAttempts);
             if (!Cancelled()) ShowLinkText();
             if (Cancelled() || ok || attempt == kReadAttempts) break;
-            req_.Status = 0;
+            req_.Status = link_status::Success;
             retried = true;
         }
         if (ok) {
@@ -571,12 +571,12 @@ void LinkEngine::ReadArchive() {
             req_.ArchiveBlocksRead = blocksRead;
             if (retried && k < blocks) DrainRest();  // after the copy: it uses RxBuffer
         }
-        if (req_.Status.load() != 0 || Cancelled()) break;
+        if (req_.Status.load() != link_status::Success || Cancelled()) break;
     }
     if (blocksRead > 0 && Cancelled()) {
         // Stopped by the user during the archive: what was read is kept, marked as stopped so
         // that it is never taken for a whole archive.
-        req_.Status = 0;
+        req_.Status = link_status::Success;
         req_.Command = command::ReadArchive;
         req_.ArchiveStopped = blocksRead < blocks;
     }

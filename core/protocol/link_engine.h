@@ -155,7 +155,7 @@ class LinkEngine {
     void Fail(LinkStatus status, LinkError error);
     void SetProgress(unsigned value);
     void Pause(int ms);
-    bool Cancelled() const { return req_.Command.load() == 0; }
+    bool Cancelled() const { return req_.Command.load() == ToCell(LinkCommand::None); }
     void DrainRest();
     int Circuit() const;
 

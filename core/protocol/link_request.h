@@ -84,7 +84,7 @@ struct LinkRequest {
         Host = host;
         NetAddr = netAddr;
         ArchiveSlots = static_cast<std::int32_t>(kDefaultArchiveSlots);
-        Status = 0;
+        Status = link_status::Success;
         ErrorText.clear();
         Phone.clear();
     }
@@ -103,7 +103,7 @@ struct LinkRequest {
         Phone = phone;
         NetAddr = netAddr;
         BaudRate = baudRate;
-        Status = 0;
+        Status = link_status::Success;
         ErrorText.clear();
     }
 };
