@@ -87,30 +87,13 @@ std::uint64_t Fnv1a(const std::vector<std::uint8_t>& b) {
 // The fixed clocks: the controller's host clock and the computer's local time of a clock write.
 constexpr std::int64_t kHostSeconds = 1796990142;  // 2026-12-10 10:15:42
 LocalTime FixedLocalTime() {
-    LocalTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 11;
-    t.weekday = 5;
-    t.hour = 9;
-    t.minute = 8;
-    t.second = 7;
-    return t;
+    return LocalTime{
+        .year = 2026, .month = 12, .day = 11, .weekday = 5, .hour = 9, .minute = 8, .second = 7};
 }
 
-struct Sim {
-    explicit Sim(std::uint16_t softVer) : controller([] { return kHostSeconds; }) {
-        sim::GeneratorOptions o;
-        o.softVer = softVer;
-        image = std::make_unique<std::uint8_t[]>(kImageSize);
-        archive = std::make_unique<std::uint8_t[]>(kArchiveSize);
-        sim::GenerateContents(o, image.get(), archive.get());
-        controller.Load(image.get(), archive.get());
-    }
-    sim::Controller controller;
-    sim::FaultInjector faults;
-    std::unique_ptr<std::uint8_t[]> image;
-    std::unique_ptr<std::uint8_t[]> archive;
+// A simulated controller whose clock stands still.
+struct Sim : SimController {
+    explicit Sim(std::uint16_t softVer) : SimController(softVer, 2, [] { return kHostSeconds; }) {}
 };
 
 enum class Via { Tcp, Serial, Modem };
