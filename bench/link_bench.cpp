@@ -25,34 +25,6 @@
 namespace vir05 {
 namespace {
 
-// Counts the bytes that cross a serial line, for its wire time.
-class CountingSerial : public SerialLine {
-  public:
-    explicit CountingSerial(SerialLine& inner) : inner_(inner) {}
-    SerialOpenError Open(const std::string& p, std::uint32_t b) override {
-        return inner_.Open(p, b);
-    }
-    bool IsOpen() const override { return inner_.IsOpen(); }
-    void Purge() override { inner_.Purge(); }
-    void SetDtr(bool on) override { inner_.SetDtr(on); }
-    void SetRts(bool on) override { inner_.SetRts(on); }
-    int Write(const std::uint8_t* d, std::size_t n) override {
-        const int w = inner_.Write(d, n);
-        if (w > 0) bytes += static_cast<std::uint64_t>(w);
-        return w;
-    }
-    int Read(std::uint8_t* b, std::size_t n) override {
-        const int r = inner_.Read(b, n);
-        if (r > 0) bytes += static_cast<std::uint64_t>(r);
-        return r;
-    }
-    void Close() override { inner_.Close(); }
-    std::uint64_t bytes = 0;
-
-  private:
-    SerialLine& inner_;
-};
-
 struct Bench {
     explicit Bench(std::uint16_t softVer) {
         sim::GeneratorOptions o;
@@ -86,10 +58,12 @@ void RunArchiveRead(benchmark::State& state, bool overPty, std::uint16_t softVer
         if (!tcp->Start(error)) return state.SkipWithError(error.c_str());
     }
     QtSerialLine serialLine;
-    CountingSerial serial(serialLine);
+    std::uint64_t serialBytes = 0;  // both ways, for the wire time
+    CountingLine serial(serialLine, serialBytes);
     QtTcpLine tcpLine;
+    LineChoice line(serial, tcpLine);
     double waited = 0;
-    LinkEngine engine(serial, tcpLine, LinkImage::Of(*b.areas), LinkTiming::Default(), nullptr,
+    LinkEngine engine(line, LinkImage::Of(*b.areas), LinkTiming::Default(), nullptr,
                       [&waited](int ms) {
                           waited += ms / 1000.0;
                           if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -97,7 +71,7 @@ void RunArchiveRead(benchmark::State& state, bool overPty, std::uint16_t softVer
     double totalWall = 0, totalWaits = 0, totalWire = 0;
     for (auto _ : state) {
         waited = 0;
-        serial.bytes = 0;
+        serialBytes = 0;
         if (overPty)
             engine.Request().FillSerial(command::ReadArchive, pty->SlavePath(), 1, "", 115200,
                                         b.areas->ReceiveArea.data(), &b.areas->ProgressCell);
@@ -109,7 +83,7 @@ void RunArchiveRead(benchmark::State& state, bool overPty, std::uint16_t softVer
         const double wall = Seconds(std::chrono::steady_clock::now() - start);
         if (engine.Request().Status != 0)
             return state.SkipWithError(engine.Request().ErrorText.c_str());
-        const double wire = static_cast<double>(serial.bytes) * 11.0 / 115200.0;
+        const double wire = static_cast<double>(serialBytes) * 11.0 / 115200.0;
         state.SetIterationTime(wall);
         totalWall += wall;
         totalWaits += waited;
@@ -154,7 +128,8 @@ void BM_WaitingForASilentController(benchmark::State& state) {
     if (!tcp.Start(error)) return state.SkipWithError(error.c_str());
     QtSerialLine serialLine;
     QtTcpLine tcpLine;
-    LinkEngine engine(serialLine, tcpLine, LinkImage::Of(*b.areas));
+    LineChoice line(serialLine, tcpLine);
+    LinkEngine engine(line, LinkImage::Of(*b.areas));
     for (auto _ : state) {
         rusage before{}, after{};
         getrusage(RUSAGE_SELF, &before);
@@ -177,28 +152,6 @@ BENCHMARK(BM_WaitingForASilentController)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
-// Counts the bytes a TCP line delivers.
-class CountingTcp : public TcpLine {
-  public:
-    explicit CountingTcp(TcpLine& inner) : inner_(inner) {}
-    TcpConnectError Connect(const std::string& h, std::uint16_t p) override {
-        return inner_.Connect(h, p);
-    }
-    bool IsOpen() const override { return inner_.IsOpen(); }
-    int Send(const std::uint8_t* d, std::size_t n) override { return inner_.Send(d, n); }
-    std::optional<std::size_t> BytesWaiting() override { return inner_.BytesWaiting(); }
-    int Receive(std::uint8_t* b, std::size_t n) override {
-        const int r = inner_.Receive(b, n);
-        if (r > 0) bytes += static_cast<std::uint64_t>(r);
-        return r;
-    }
-    void Close() override { inner_.Close(); }
-    std::uint64_t bytes = 0;
-
-  private:
-    TcpLine& inner_;
-};
-
 // A controller that answers the image read and then floods the line without end from the
 // first archive request on: the archive read as a hidden run makes it, with the protocol's
 // waits and the byte trace written to a file, must end after its five attempts at the block
@@ -215,7 +168,9 @@ void BM_ArchiveReadFromAFloodingController(benchmark::State& state) {
     const std::string tracePath = std::string(dir) + "/test.txt";
     QtSerialLine serialLine;
     QtTcpLine tcpInner;
-    CountingTcp tcpLine(tcpInner);
+    std::uint64_t received = 0;  // the bytes the line delivers
+    CountingLine tcpLine(tcpInner, received, false);
+    LineChoice line(serialLine, tcpLine);
     double bytes = 0, traceBytes = 0, waits = 0;
     for (auto _ : state) {
         sim::TcpServer tcp(b.controller, b.faults, 0);  // the flood rule counts from here
@@ -225,12 +180,12 @@ void BM_ArchiveReadFromAFloodingController(benchmark::State& state) {
         double waited = 0;
         {
             TraceLog trace(tracePath);
-            LinkEngine engine(serialLine, tcpLine, LinkImage::Of(*b.areas), LinkTiming::Default(),
-                              &trace, [&waited](int ms) {
+            LinkEngine engine(line, LinkImage::Of(*b.areas), LinkTiming::Default(), &trace,
+                              [&waited](int ms) {
                                   waited += ms / 1000.0;
                                   RealSleep(ms);
                               });
-            tcpLine.bytes = 0;
+            received = 0;
             engine.Request().FillTcp(command::ReadArchive, "127.0.0.1", tcp.Port(), 1,
                                      b.areas->ReceiveArea.data(), &b.areas->ProgressCell);
             const auto start = std::chrono::steady_clock::now();
@@ -239,7 +194,7 @@ void BM_ArchiveReadFromAFloodingController(benchmark::State& state) {
             if (engine.Request().Status == 0)
                 return state.SkipWithError("the flooded read reported success");
         }
-        bytes += static_cast<double>(tcpLine.bytes);
+        bytes += static_cast<double>(received);
         waits += waited;
         std::FILE* f = std::fopen(tracePath.c_str(), "rb");
         if (f) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/protocol/commands.h"
+
 namespace vir05 {
 
 // Bits of CommandLineRun; -show sets it to kRunShow.
@@ -19,9 +21,9 @@ inline constexpr int kRunConvert = 2;  // -z
 inline constexpr int kRunShow = -1;    // -show
 
 // Command numbers a command-line run starts.
-inline constexpr int kCmdReadCurrent = 1;
-inline constexpr int kCmdReadArchive = 3;
-inline constexpr int kCmdSetClock = 5;
+inline constexpr int kCmdReadCurrent = ToCell(LinkCommand::ReadCurrent);
+inline constexpr int kCmdReadArchive = ToCell(LinkCommand::ReadArchive);
+inline constexpr int kCmdSetClock = ToCell(LinkCommand::SetClock);
 
 struct CommandLine {
     std::string outputName = "def.txt";  // -o

@@ -1,19 +1,21 @@
 #include "core/command_cycle.h"
 
 #include "core/completion.h"
+#include "core/protocol/commands.h"
 
 namespace vir05 {
 
 namespace {
-constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4, kSetClock = 5, kWriteSerial = 6,
-              kEmulatorStep = 7;
+constexpr int kReadCurrent = command::ReadCurrent, kReadArchive = command::ReadArchive,
+              kWriteConfig = command::WriteConfig, kSetClock = command::SetClock,
+              kWriteSerial = command::WriteSerial, kEmulatorStep = command::EmulatorStep;
 }  // namespace
 
 CommandOutcome CompleteCommand(const CompletedCommand& d) {
     CommandOutcome o;
-    if (d.status != 0) {
+    if (d.status != link_status::Success) {
         o.exitCode = 1;
-        if (d.status == -1) {
+        if (d.status == link_status::Cancelled) {
             o.keepCaption = true;  // a cancellation is not reported
         } else {
             o.caption = "Ошибка: " + d.now + " " + d.errorText;

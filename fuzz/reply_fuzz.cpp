@@ -27,11 +27,13 @@
 // always ends: on a silent line within its waits, on an endless one within the bytes its
 // attempts and drains take.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,7 +41,7 @@
 
 #include "core/protocol/frame.h"
 #include "core/protocol/link_engine.h"
-#include "core/protocol/transport.h"
+#include "core/protocol/memory_line.h"
 #include "core/protocol/unpack.h"
 #include "model/bytes.h"
 #include "model/layout.h"
@@ -74,18 +76,31 @@ struct Chunk {
 };
 using Reply = std::vector<Chunk>;  // the chunks answering one request
 
-// What the line delivers: a byte, or -1 for one empty poll.
-class Line {
+// The controller (and modem) behind the memory line: each request frame, and with a modem each
+// reset and dial, takes the next reply of the input into the line's queue.
+class Script {
   public:
     std::deque<Reply> replies;
     std::vector<Bytes> requests;  // every request frame written
     bool modem = false;
     std::atomic<std::int32_t>* command = nullptr;
     long cancelAtPoll = 0;  // 0: never
-    long emptyPolls = 0;
-    long silentPolls = 0;
 
-    void Written(const std::uint8_t* d, std::size_t n) {
+    void Attach(vir05::ByteQueue& q) {
+        q.onWrite = [this, &q](const std::uint8_t* d, std::size_t n) { Written(q, d, n); };
+        q.onEmptyPoll = [this, &q](int polls) {
+            if (q.silentPolls > kSilentPollLimit) Fault("the engine does not end on a silent line");
+            if (polls == cancelAtPoll && command) *command = 0;
+        };
+        q.floodByte = [this](std::uint64_t n) {
+            if (n + 1 > kEndlessByteLimit)
+                Fault("the engine does not end on a line that never falls silent");
+            return endless_[n % endless_.size()];
+        };
+        q.floodGuard = 0;  // no flood until a reply ends in bytes repeated for ever
+    }
+
+    void Written(vir05::ByteQueue& q, const std::uint8_t* d, std::size_t n) {
         const bool frame = n > 0 && d[0] == vir05::kFrameStart;
         const bool modemCommand =
             modem && n >= 3 && d[0] == 'A' && d[1] == 'T' && (d[2] == 'Z' || d[2] == 'D');
@@ -96,60 +111,17 @@ class Line {
         replies.pop_front();
         if (frame) Seal(reply, Bytes(d, d + n));
         for (const Chunk& c : reply) {
-            in_.insert(in_.end(), c.bytes.begin(), c.bytes.end());
-            in_.insert(in_.end(), static_cast<std::size_t>(c.gapAfter), -1);
-            if (c.endless && !c.bytes.empty() && endless_.empty()) endless_ = c.bytes;
+            q.Push(c.bytes);
+            q.PushSilence(c.gapAfter);
+            if (c.endless && !c.bytes.empty() && endless_.empty()) {
+                endless_ = c.bytes;
+                q.floodGuard = std::numeric_limits<std::uint64_t>::max();
+            }
         }
-        gap_ = pos_;  // look for the next gap again
-    }
-    // One poll of the line: a byte, or -1.
-    int Poll() {
-        int v = -1;
-        if (pos_ < in_.size()) {
-            v = in_[pos_++];
-        } else if (!endless_.empty()) {
-            v = NextEndless();
-        } else if (++silentPolls > kSilentPollLimit) {
-            Fault("the engine does not end on a silent line");
-        }
-        if (v < 0 && ++emptyPolls == cancelAtPoll && command) *command = 0;
-        return v;
-    }
-    // Bytes before the next gap, at most 64, without taking any.
-    std::size_t Ready() {
-        if (gap_ < pos_) gap_ = pos_;
-        while (gap_ < in_.size() && in_[gap_] >= 0 && gap_ - pos_ < 64)
-            ++gap_;
-        if (gap_ == in_.size() && gap_ == pos_ && !endless_.empty()) return 64;
-        return gap_ - pos_;
-    }
-    // Takes up to `count` bytes before the next gap.
-    std::size_t Take(std::uint8_t* buffer, std::size_t count) {
-        if (pos_ == in_.size() && !endless_.empty()) {
-            const std::size_t n = std::min<std::size_t>(count, 64);
-            for (std::size_t i = 0; i < n; ++i)
-                buffer[i] = static_cast<std::uint8_t>(NextEndless());
-            return n;
-        }
-        const std::size_t n = std::min(count, Ready());
-        for (std::size_t i = 0; i < n; ++i)
-            buffer[i] = static_cast<std::uint8_t>(in_[pos_ + i]);
-        pos_ += n;
-        return n;
     }
 
   private:
-    int NextEndless() {
-        if (++endlessTaken_ > kEndlessByteLimit)
-            Fault("the engine does not end on a line that never falls silent");
-        return endless_[endlessPos_++ % endless_.size()];
-    }
     Bytes endless_;  // what the line repeats once its replies are used up; empty: silence
-    std::size_t endlessPos_ = 0;
-    std::size_t endlessTaken_ = 0;
-    std::vector<std::int16_t> in_;
-    std::size_t pos_ = 0;
-    std::size_t gap_ = 0;  // scanned up to here: no gap in pos_..gap_-1
 
     // Gives the reply the checksum the engine checks: over the plain bytes, or over the header
     // and the decoded data of a compressed archive block.
@@ -189,62 +161,6 @@ class Line {
             sum = static_cast<std::uint8_t>(sum + *at[i]);
         *at.back() = static_cast<std::uint8_t>(~sum);
     }
-};
-
-class SerialFake : public vir05::SerialLine {
-  public:
-    explicit SerialFake(Line& line) : line_(line) {}
-    vir05::SerialOpenError Open(const std::string&, std::uint32_t) override {
-        open_ = true;
-        return vir05::SerialOpenError::None;
-    }
-    bool IsOpen() const override { return open_; }
-    void Purge() override {}
-    void SetDtr(bool) override {}
-    void SetRts(bool) override {}
-    int Write(const std::uint8_t* data, std::size_t count) override {
-        line_.Written(data, count);
-        return static_cast<int>(count);
-    }
-    int Read(std::uint8_t* buffer, std::size_t count) override {
-        if (count == 0) return 0;
-        const int v = line_.Poll();
-        if (v < 0) return 0;
-        buffer[0] = static_cast<std::uint8_t>(v);
-        return 1;
-    }
-    void Close() override { open_ = false; }
-
-  private:
-    Line& line_;
-    bool open_ = false;
-};
-
-class TcpFake : public vir05::TcpLine {
-  public:
-    explicit TcpFake(Line& line) : line_(line) {}
-    vir05::TcpConnectError Connect(const std::string&, std::uint16_t) override {
-        open_ = true;
-        return vir05::TcpConnectError::None;
-    }
-    bool IsOpen() const override { return open_; }
-    int Send(const std::uint8_t* data, std::size_t count) override {
-        line_.Written(data, count);
-        return static_cast<int>(count);
-    }
-    std::optional<std::size_t> BytesWaiting() override {
-        const std::size_t n = line_.Ready();
-        if (n == 0) line_.Poll();  // an empty poll, or the gap taken
-        return n;
-    }
-    int Receive(std::uint8_t* buffer, std::size_t count) override {
-        return static_cast<int>(line_.Take(buffer, count));
-    }
-    void Close() override { open_ = false; }
-
-  private:
-    Line& line_;
-    bool open_ = false;
 };
 
 // Splits the bytes after the three header bytes into the replies to successive requests.
@@ -394,13 +310,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memset(fx.destination.get(), 0xA5, kReceiveAreaSize);
     std::memcpy(fx.destinationBefore.get(), fx.destination.get(), kReceiveAreaSize);
 
-    Line line;
+    Script line;
     line.modem = modem;
     line.replies = ParseReplies(data + 3, size - 3);
-    SerialFake serialLine(line);
-    TcpFake tcpLine(line);
-    auto engine = std::make_unique<LinkEngine>(serialLine, tcpLine, LinkImage::Of(areas),
-                                               LinkTiming::Default(), nullptr, [](int) {});
+    vir05::MemoryLine memory(serial ? vir05::LineKind::Serial : vir05::LineKind::Tcp);
+    line.Attach(memory.line);
+    auto engine = std::make_unique<LinkEngine>(memory, LinkImage::Of(areas), LinkTiming::Default(),
+                                               nullptr, [](int) {});
     LinkRequest& req = engine->Request();
     std::atomic<std::uint8_t> progress{0};
     if (serial)

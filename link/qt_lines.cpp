@@ -16,8 +16,14 @@ QtSerialLine::~QtSerialLine() {
     Close();
 }
 
-SerialOpenError QtSerialLine::Open(const std::string& portName, std::uint32_t baudRate) {
+LineError QtSerialLine::Open(const LineTarget& target) {
     Close();
+    if (target.pause)
+        target.pause(target.pauseBeforeOpenMs);
+    else
+        RealSleep(target.pauseBeforeOpenMs);
+    const std::string& portName = target.portName;
+    const std::uint32_t baudRate = target.baudRate;
     IniFile settings;
     if (!settingsPath_.empty()) settings.Load(settingsPath_);
     device_ = ResolvePortDevice(portName, &settings);
@@ -26,7 +32,7 @@ SerialOpenError QtSerialLine::Open(const std::string& portName, std::uint32_t ba
     // Qt opens the device exclusively (a lock and TIOCEXCL), as the line must not be shared.
     if (device_.empty() || !port_->open(QIODevice::ReadWrite)) {
         port_.reset();
-        return SerialOpenError::CannotOpen;
+        return LineError::CannotOpen;
     }
     const bool framed = port_->setDataBits(QSerialPort::Data8) &&
                         port_->setParity(QSerialPort::NoParity) &&
@@ -36,12 +42,12 @@ SerialOpenError QtSerialLine::Open(const std::string& portName, std::uint32_t ba
     if (!framed) {
         port_->close();
         port_.reset();
-        return SerialOpenError::CannotApplyState;
+        return LineError::CannotApplyState;
     }
     // The lines are driven only on request: the modem script raises them, every close drops them.
     port_->setDataTerminalReady(false);
     port_->setRequestToSend(false);
-    return SerialOpenError::None;
+    return LineError::None;
 }
 
 bool QtSerialLine::IsOpen() const {
@@ -89,8 +95,11 @@ QtTcpLine::~QtTcpLine() {
     Close();
 }
 
-TcpConnectError QtTcpLine::Connect(const std::string& host, std::uint16_t port) {
+LineError QtTcpLine::Open(const LineTarget& target) {
     Close();
+    target_ = target;
+    const std::string& host = target.host;
+    const std::uint16_t port = target.tcpPort;
     QHostAddress address;
     // A dotted address is used as it stands; anything else is looked up by name.
     if (!address.setAddress(QString::fromStdString(host)) ||
@@ -102,20 +111,26 @@ TcpConnectError QtTcpLine::Connect(const std::string& host, std::uint16_t port) 
                 address = a;
                 break;
             }
-        if (info.error() != QHostInfo::NoError || address.isNull()) return TcpConnectError::Resolve;
+        if (info.error() != QHostInfo::NoError || address.isNull()) return LineError::Resolve;
     }
     socket_ = std::make_unique<QTcpSocket>();
     socket_->connectToHost(address, port);
     if (!socket_->waitForConnected(timing_.tcpConnectTimeoutMs)) {
         socket_.reset();
-        return TcpConnectError::Connect;
+        return LineError::Connect;
     }
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    return TcpConnectError::None;
+    return LineError::None;
 }
 
 bool QtTcpLine::IsOpen() const {
     return socket_ != nullptr;
+}
+
+int QtTcpLine::Write(const std::uint8_t* data, std::size_t count) {
+    if (!socket_) return -1;
+    return SendPaced([this](const std::uint8_t* d, std::size_t n) { return Send(d, n); }, target_,
+                     data, count);
 }
 
 int QtTcpLine::Send(const std::uint8_t* data, std::size_t count) {
@@ -129,18 +144,14 @@ int QtTcpLine::Send(const std::uint8_t* data, std::size_t count) {
     return static_cast<int>(n - left);
 }
 
-std::optional<std::size_t> QtTcpLine::BytesWaiting() {
-    if (!socket_) return std::nullopt;
+int QtTcpLine::Read(std::uint8_t* buffer, std::size_t count) {
+    if (!socket_) return 0;
     // Without an event loop, a zero wait is what moves arrived bytes into the socket's buffer.
     if (socket_->bytesAvailable() == 0 && socket_->state() == QAbstractSocket::ConnectedState)
         socket_->waitForReadyRead(0);
-    return static_cast<std::size_t>(socket_->bytesAvailable());
-}
-
-int QtTcpLine::Receive(std::uint8_t* buffer, std::size_t count) {
-    if (!socket_) return -1;
+    if (socket_->bytesAvailable() == 0) return 0;
     const qint64 n = socket_->read(reinterpret_cast<char*>(buffer), static_cast<qint64>(count));
-    return n < 0 ? -1 : static_cast<int>(n);
+    return n < 0 ? 0 : static_cast<int>(n);
 }
 
 void QtTcpLine::Close() {

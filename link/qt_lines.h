@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "core/protocol/byte_line.h"
 #include "core/protocol/timing.h"
-#include "core/protocol/transport.h"
 #include "model/settings.h"
 
 class QSerialPort;
@@ -15,14 +15,15 @@ class QTcpSocket;
 
 namespace vir05 {
 
-class QtSerialLine : public SerialLine {
+class QtSerialLine : public ByteLine {
   public:
     // `settings` maps "COMn" texts to devices (see model/ports.h); it is read at every open.
     explicit QtSerialLine(std::string settingsPath = {},
                           const LinkTiming& timing = LinkTiming::Default());
     ~QtSerialLine() override;
 
-    SerialOpenError Open(const std::string& portName, std::uint32_t baudRate) override;
+    LineKind Kind() const override { return LineKind::Serial; }
+    LineError Open(const LineTarget& target) override;
     bool IsOpen() const override;
     void Purge() override;
     void SetDtr(bool on) override;
@@ -41,20 +42,27 @@ class QtSerialLine : public SerialLine {
     std::string device_;
 };
 
-class QtTcpLine : public TcpLine {
+class QtTcpLine : public ByteLine {
   public:
     explicit QtTcpLine(const LinkTiming& timing = LinkTiming::Default());
     ~QtTcpLine() override;
 
-    TcpConnectError Connect(const std::string& host, std::uint16_t port) override;
+    LineKind Kind() const override { return LineKind::Tcp; }
+    LineError Open(const LineTarget& target) override;
     bool IsOpen() const override;
-    int Send(const std::uint8_t* data, std::size_t count) override;
-    std::optional<std::size_t> BytesWaiting() override;
-    int Receive(std::uint8_t* buffer, std::size_t count) override;
+    // Paced as the target says; a short send is completed once.
+    int Write(const std::uint8_t* data, std::size_t count) override;
+    // Never waits: returns 0 when no byte has arrived.
+    int Read(std::uint8_t* buffer, std::size_t count) override;
+    void Purge() override {}
+    void SetDtr(bool) override {}
+    void SetRts(bool) override {}
     void Close() override;
 
   private:
+    int Send(const std::uint8_t* data, std::size_t count);
     LinkTiming timing_;
+    LineTarget target_;
     std::unique_ptr<QTcpSocket> socket_;
 };
 

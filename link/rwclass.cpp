@@ -13,7 +13,7 @@ TRWClass::TRWClass(MemoryAreas& areas, const LinkTiming& timing, const std::stri
     : serial_(std::move(settingsPath), timing),
       tcp_(timing),
       trace_(std::make_unique<TraceLog>(tracePath)),
-      engine_(serial_, tcp_, LinkImage::Of(areas), timing, trace_.get()) {
+      engine_(line_, LinkImage::Of(areas), timing, trace_.get()) {
     engine_.SetShowLinkText([this] { Synchronize(); });
     thread_.reset(QThread::create([this] { Body(); }));
     thread_->start();

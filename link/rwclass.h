@@ -63,6 +63,7 @@ class TRWClass {
 
     QtSerialLine serial_;
     QtTcpLine tcp_;
+    LineChoice line_{serial_, tcp_};  // the one the request's UseTcp names, command by command
     std::unique_ptr<TraceLog> trace_;
     LinkEngine engine_;
     std::function<void(const std::string&)> show_;

@@ -187,7 +187,7 @@ inline constexpr int KlapPercent = 208;
 
 // Absolute address of circuit c's record (c = 0 or 1).
 constexpr int CircuitRecordAddr(int c) {
-    return addr::CircuitRecords + 215 * c;
+    return addr::CircuitRecords + static_cast<int>(kCircuitRecordSize) * c;
 }
 
 // Absolute address of field `offset` of circuit c's record.

@@ -19,6 +19,7 @@ namespace {
 constexpr std::uint32_t kRingStart = arch::Periodic;
 constexpr std::uint32_t kRingEnd = arch::Periodic + arch::PeriodicSize;
 constexpr std::uint32_t kBlock = kArchiveBlockSize;
+constexpr std::uint32_t kRingBlocks = kArchiveRingSize / kBlock;
 
 struct Range {
     std::uint32_t from, to;  // [from, to)
@@ -62,11 +63,11 @@ ArchiveBlocks WholeArchiveBlocks(std::uint32_t archPos) {
     // Aligned blocks cover every byte once; the one holding the write position goes first, so
     // the newest records cross the line before the older ones.
     ArchiveBlocks b;
-    const std::uint32_t first = std::min<std::uint32_t>(archPos % kArchiveRingSize / kBlock, 3);
-    for (int k = 0; k < 4; ++k)
-        b.start[static_cast<std::size_t>(k)] =
-            ((first + 4 - static_cast<std::uint32_t>(k)) % 4) * kBlock;
-    b.count = 4;
+    const std::uint32_t first =
+        std::min<std::uint32_t>(archPos % kArchiveRingSize / kBlock, kRingBlocks - 1);
+    for (std::uint32_t k = 0; k < kRingBlocks; ++k)
+        b.start[k] = ((first + kRingBlocks - k) % kRingBlocks) * kBlock;
+    b.count = static_cast<int>(kRingBlocks);
     return b;
 }
 

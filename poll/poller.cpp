@@ -37,51 +37,6 @@ std::string UtcText(Clock::time_point t) {
     return buf;
 }
 
-// Counts the bytes that cross the line in both directions.
-class CountingSerial : public SerialLine {
-  public:
-    CountingSerial(SerialLine& line, std::uint64_t& bytes) : line_(line), bytes_(bytes) {}
-    SerialOpenError Open(const std::string& p, std::uint32_t b) override {
-        return line_.Open(p, b);
-    }
-    bool IsOpen() const override { return line_.IsOpen(); }
-    void Purge() override { line_.Purge(); }
-    void SetDtr(bool on) override { line_.SetDtr(on); }
-    void SetRts(bool on) override { line_.SetRts(on); }
-    int Write(const std::uint8_t* d, std::size_t n) override { return Count(line_.Write(d, n)); }
-    int Read(std::uint8_t* b, std::size_t n) override { return Count(line_.Read(b, n)); }
-    void Close() override { line_.Close(); }
-
-  private:
-    int Count(int n) {
-        if (n > 0) bytes_ += static_cast<std::uint64_t>(n);
-        return n;
-    }
-    SerialLine& line_;
-    std::uint64_t& bytes_;
-};
-
-class CountingTcp : public TcpLine {
-  public:
-    CountingTcp(TcpLine& line, std::uint64_t& bytes) : line_(line), bytes_(bytes) {}
-    TcpConnectError Connect(const std::string& h, std::uint16_t p) override {
-        return line_.Connect(h, p);
-    }
-    bool IsOpen() const override { return line_.IsOpen(); }
-    int Send(const std::uint8_t* d, std::size_t n) override { return Count(line_.Send(d, n)); }
-    std::optional<std::size_t> BytesWaiting() override { return line_.BytesWaiting(); }
-    int Receive(std::uint8_t* b, std::size_t n) override { return Count(line_.Receive(b, n)); }
-    void Close() override { line_.Close(); }
-
-  private:
-    int Count(int n) {
-        if (n > 0) bytes_ += static_cast<std::uint64_t>(n);
-        return n;
-    }
-    TcpLine& line_;
-    std::uint64_t& bytes_;
-};
-
 bool WriteWhole(const fs::path& path, const std::string& bytes) {
     // Beside and renamed: a reader never sees half a file, a failure leaves the old one.
     const fs::path temp = path.string() + ".tmp";
@@ -349,10 +304,11 @@ Poller::Taken Poller::PollOne(const FleetController& c, Worker& worker) {
     TraceLog trace(folder.empty() ? std::string() : (folder / "test.txt").string());
 
     std::uint64_t bytes = 0;
-    CountingSerial serial(*worker.lines.serial, bytes);
-    CountingTcp tcp(*worker.lines.tcp, bytes);
+    CountingLine serial(*worker.lines.serial, bytes);
+    CountingLine tcp(*worker.lines.tcp, bytes);
+    LineChoice line(serial, tcp);
     MemoryAreas& areas = *worker.areas;
-    auto engine = std::make_unique<LinkEngine>(serial, tcp, LinkImage::Of(areas), options_.timing,
+    auto engine = std::make_unique<LinkEngine>(line, LinkImage::Of(areas), options_.timing,
                                                trace.Enabled() ? &trace : nullptr, options_.sleep);
     LinkRequest& req = engine->Request();
 

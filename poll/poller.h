@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "core/protocol/byte_line.h"
 #include "core/protocol/timing.h"
-#include "core/protocol/transport.h"
 #include "poll/fleet.h"
 #include "poll/store.h"
 
@@ -67,8 +67,8 @@ struct Round {
 
 // The lines one worker uses; made per worker, used by that worker's thread only.
 struct WorkerLines {
-    std::unique_ptr<SerialLine> serial;
-    std::unique_ptr<TcpLine> tcp;
+    std::unique_ptr<ByteLine> serial;
+    std::unique_ptr<ByteLine> tcp;
 };
 using LineFactory = std::function<WorkerLines()>;
 

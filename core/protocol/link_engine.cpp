@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/protocol/frame.h"
+#include "core/protocol/modem_dial.h"
 #include "model/bytes.h"
 #include "model/memory.h"
 
@@ -17,21 +18,6 @@ namespace {
 
 constexpr std::string_view kNoCarrier = "NO CARRIER";
 constexpr std::size_t kCarrierWindow = 12;
-
-const char kTextCancelled[] = "Отменено пользователем";
-const char kTextNoByte[] = "Не пришло ни одного байта";
-const char kTextChecksum[] = "Не сошлась контрольная сумма";
-// A carrier loss counts as no failure of the exchange and sets no text while attempts remain;
-// a read that ends with it says so in the modem's own words.
-const char kTextCarrierLost[] = "Модем ответил :NO CARRIER";
-
-std::string BadHeaderText(std::uint8_t first) {
-    return "Неверный заголовок ответа: " + std::to_string(first) + " вместо 170";
-}
-
-std::string LengthText(std::size_t got, std::size_t expected) {
-    return "Пришло " + std::to_string(got) + " байт вместо " + std::to_string(expected);
-}
 
 // True when the modem's "NO CARRIER" lies within the last 12 bytes before `count`.
 bool CarrierLost(const std::uint8_t* buffer, std::size_t count) {
@@ -49,10 +35,6 @@ std::int64_t FloorToBlock(std::int64_t v) {
 }
 
 }  // namespace
-
-void RealSleep(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 LocalTime SystemLocalTime() {
     const std::time_t now = std::time(nullptr);
@@ -104,10 +86,9 @@ ArchivePlan PlanArchive(std::uint8_t numSystems, std::uint32_t archPos, std::uin
     return plan;
 }
 
-LinkEngine::LinkEngine(SerialLine& serial, TcpLine& tcp, LinkImage image, LinkTiming timing,
-                       TraceLog* trace, SleepFunction sleep, LocalTimeFunction localTime)
-    : serial_(serial),
-      tcp_(tcp),
+LinkEngine::LinkEngine(ByteLine& line, LinkImage image, LinkTiming timing, TraceSink* trace,
+                       SleepFunction sleep, LocalTimeFunction localTime)
+    : line_(line),
       image_(image),
       timing_(timing),
       trace_(trace),
@@ -124,10 +105,14 @@ void LinkEngine::ShowLinkText() {
     if (showLinkText_) showLinkText_();
 }
 
-void LinkEngine::Fail(int status, std::string text) {
+void LinkEngine::Fail(LinkStatus status, std::string text) {
     req_.ErrorText = std::move(text);
-    req_.Status = status;
+    req_.Status = ToCell(status);
     ++req_.ErrorCount;
+}
+
+void LinkEngine::Fail(LinkStatus status, LinkError error) {
+    Fail(status, std::string(LinkErrorText(error)));
 }
 
 void LinkEngine::SetProgress(unsigned value) {
@@ -154,49 +139,46 @@ void LinkEngine::RunPass() {
     rawCarrierLost_ = false;
     // Also taken here so that a pass whose open fails reports the time the open took.
     req_.StartTime = LinkRequest::Clock::now();
-    if (req_.UseTcp == 0)
-        OpenLink();
-    else
-        ConnectTcp();
-    if (LineOpen()) {
+    OpenLink();
+    if (line_.IsOpen()) {
         if (req_.Phone.empty()) SendText("ATE0Q1\r");
         req_.StartTime = LinkRequest::Clock::now();
         RunCommand();
     }
     req_.Duration = LinkRequest::Clock::now() - req_.StartTime;
     if (Cancelled()) {
-        req_.ErrorText = kTextCancelled;
+        req_.ErrorText = LinkErrorText(LinkError::Cancelled);
         req_.Status = link_status::Cancelled;
     }
     // A failure is never reported without a reason.
     if (req_.Status.load() != link_status::Success && req_.ErrorText.empty())
-        req_.ErrorText = "Команда не выполнена, код " + std::to_string(req_.Status.load());
+        req_.ErrorText = FailureCodeText(req_.Status.load());
     CloseLink();
 }
 
 void LinkEngine::RunCommand() {
     const int cmd = req_.Command.load();
-    switch (cmd) {
-        case command::ReadCurrent:
+    switch (static_cast<LinkCommand>(cmd)) {
+        case LinkCommand::ReadCurrent:
             ReadCurrent();
             break;
-        case command::ReadArchive:
+        case LinkCommand::ReadArchive:
             ReadArchive();
             break;
-        case command::WriteConfig:
+        case LinkCommand::WriteConfig:
             WriteConfig();
             break;
-        case command::SetClock:
+        case LinkCommand::SetClock:
             SetClock();
             break;
-        case command::WriteSerial:
+        case LinkCommand::WriteSerial:
             WriteSerial();
             break;
-        case command::EmulatorStep:
+        case LinkCommand::EmulatorStep:
             EmulatorStep();
             break;
         default:
-            if (command::IsService(cmd)) SendServiceCommand();
+            if (IsServiceCommand(cmd)) SendServiceCommand();
             break;
     }
 }
@@ -204,120 +186,85 @@ void LinkEngine::RunCommand() {
 // ---------------------------------------------------------------------------------------------
 // Transports.
 
-bool LinkEngine::LineOpen() const {
-    return serial_.IsOpen() || tcp_.IsOpen();
+LineTarget LinkEngine::Target() const {
+    LineTarget t;
+    t.tcp = req_.UseTcp != 0;
+    t.portName = req_.PortName;
+    t.baudRate = req_.BaudRate;
+    t.host = req_.Host;
+    t.tcpPort = static_cast<std::uint16_t>(req_.TcpPort & 0xFFFF);
+    t.pause = sleep_;
+    t.pauseBeforeOpenMs = timing_.beforeSerialOpenMs;
+    t.pauseBeforeSendMs = timing_.beforeTcpSendMs;
+    return t;
 }
 
-int LinkEngine::FailSerialOpen(std::string text) {
-    req_.ErrorText = std::move(text);
-    ShowLinkText();
-    serial_.Close();
+void LinkEngine::FailOpen(LineError error) {
+    struct OpenFailure {
+        LineError error;
+        LinkError text;
+        bool shown;  // a serial line's failure is shown in the caption at once
+    };
+    static constexpr OpenFailure kFailures[] = {
+        {LineError::CannotOpen, LinkError::CannotOpenPort, true},
+        {LineError::CannotFillState, LinkError::CannotReadPortState, true},
+        {LineError::CannotApplyState, LinkError::CannotWritePortState, true},
+        {LineError::CannotSetTimeouts, LinkError::CannotSetTimeouts, true},
+        {LineError::LibraryInit, LinkError::SocketLibrary, false},
+        {LineError::Socket, LinkError::CannotCreateSocket, false},
+        {LineError::Resolve, LinkError::CannotResolve, false},
+        {LineError::Connect, LinkError::CannotConnect, false},
+    };
+    OpenFailure f{error, LinkError::CannotConnect, false};
+    for (const OpenFailure& k : kFailures)
+        if (k.error == error) f = k;
+    req_.ErrorText = f.text == LinkError::CannotOpenPort ? LinkErrorText(f.text, req_.PortName)
+                                                         : std::string(LinkErrorText(f.text));
+    if (f.shown) ShowLinkText();
+    line_.Close();
     req_.Status = link_status::NotOpened;
-    req_.PortName.clear();
-    return -2;
+    if (f.shown) req_.PortName.clear();
 }
 
-int LinkEngine::OpenLink() {
-    if (req_.UseTcp != 0) return ConnectTcp();
-    if (serial_.IsOpen()) serial_.Close();
-    Pause(timing_.beforeSerialOpenMs);
-    switch (serial_.Open(req_.PortName, req_.BaudRate)) {
-        case SerialOpenError::None:
-            break;
-        case SerialOpenError::CannotOpen:
-            return FailSerialOpen("Невозможно открыть " + req_.PortName);
-        case SerialOpenError::CannotFillState:
-            return FailSerialOpen("Ошибка чтения параметров порта");
-        case SerialOpenError::CannotApplyState:
-            return FailSerialOpen("Ошибка записи параметров порта");
-        case SerialOpenError::CannotSetTimeouts:
-            return FailSerialOpen("Ошибка задания тайм-аутов");
-    }
-    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
-    if (req_.Phone.empty()) {
-        serial_.Purge();
-        return 0;
-    }
-
-    // The modem script: reset, dial, wait for "CONNECT"; four attempts.
-    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksModemReset);
-    serial_.SetRts(true);
-    serial_.SetDtr(true);
-    std::uint8_t* buf = req_.RxBuffer.data();
-    const std::size_t cap = req_.RxBuffer.size();
-    for (int attempt = 1;; ++attempt) {
-        bool failed = false;
-        Pause(timing_.beforeModemResetMs);
-        SendText("ATZH0E0&D2\r");
-        std::size_t count = 0;
-        ReceiveReply(buf, cap, count, 1000,
-                     static_cast<std::uint32_t>(timing_.modemResetAnswerTicks), 0);
-        if (count == 0) {
-            req_.ErrorText = "Модем не отвечает";
-            failed = true;
-        }
-        SendText("ATD" + req_.Phone + "\r");
-        req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksDial);
-        count = 0;
-        ReceiveReply(buf, cap, count, 100, static_cast<std::uint32_t>(timing_.modemDialAnswerTicks),
-                     0);
-        const std::string answer(reinterpret_cast<const char*>(buf), count);
-        if (count > 0 && answer.find("CONNECT") != std::string::npos) {
-            SetProgress(req_.Progress->load() + 5u);
-        } else {
-            req_.ErrorText = count > 0 ? "Модем ответил :" + answer : "Попытка дозвона неудачна";
-            failed = true;
-        }
-        if (!failed) break;
-        if (attempt == kModemAttempts) return FailSerialOpen(req_.ErrorText);
-    }
-    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksConnected);
-    serial_.Purge();
-    return 0;
-}
-
-int LinkEngine::ConnectTcp() {
-    // A socket left from an earlier connection (a reconnect after a carrier loss) is closed
+void LinkEngine::OpenLink() {
+    // A line left open from an earlier connection (a reconnect after a carrier loss) is closed
     // rather than forgotten.
-    if (tcp_.IsOpen()) tcp_.Close();
-    const char* text = nullptr;
-    switch (tcp_.Connect(req_.Host, static_cast<std::uint16_t>(req_.TcpPort & 0xFFFF))) {
-        case TcpConnectError::None:
-            return 0;
-        case TcpConnectError::LibraryInit:
-            text = "Ошибка инициализации библиотеки Winsock";
-            break;
-        case TcpConnectError::Socket:
-            text = "Невозможно создание сокета";
-            break;
-        case TcpConnectError::Resolve:
-            text = "Невозможно получить адрес сервера";
-            break;
-        case TcpConnectError::Connect:
-            text = "Невозможно установить соединение";
-            break;
+    if (line_.IsOpen()) line_.Close();
+    const LineError error = line_.Open(Target());
+    if (error != LineError::None) return FailOpen(error);
+    if (line_.Kind() != LineKind::Serial) return;
+    req_.ReplyTicks = static_cast<std::uint32_t>(timing_.replyTicksCreated);
+    if (!req_.Phone.empty()) {
+        DialSteps steps;
+        steps.send = [this](const std::string& text) { SendText(text); };
+        steps.receive = [this](std::size_t wanted, std::uint32_t firstWait) {
+            std::size_t count = 0;
+            ReceiveReply(req_.RxBuffer.data(), req_.RxBuffer.size(), count, wanted, firstWait, 0);
+            return count;
+        };
+        steps.pause = [this](int ms) { Pause(ms); };
+        if (!DialModem(line_, req_, timing_, steps)) {
+            ShowLinkText();
+            line_.Close();
+            req_.Status = link_status::NotOpened;
+            req_.PortName.clear();
+            return;
+        }
     }
-    tcp_.Close();
-    req_.ErrorText = text;
-    req_.Status = link_status::NotOpened;
-    return -1;
+    line_.Purge();
 }
 
 void LinkEngine::CloseLink() {
-    if (req_.UseTcp != 0) {
-        tcp_.Close();
-        return;
-    }
-    serial_.SetRts(false);
-    serial_.SetDtr(false);
+    line_.SetRts(false);
+    line_.SetDtr(false);
     if (!req_.Phone.empty()) {
         Pause(timing_.hangupPauseMs);
         SendText("+++");
         Pause(timing_.hangupPauseMs);
         SendText("ATH\r");
     }
-    serial_.Close();
-    req_.PortName.clear();
+    line_.Close();
+    if (line_.Kind() == LineKind::Serial) req_.PortName.clear();
     req_.Phone.clear();
 }
 
@@ -328,38 +275,15 @@ void LinkEngine::SendText(const std::string& text) {
 // Bytes for a line that is not open (the hang-up after a failed dial) go nowhere but are
 // still traced, so that the trace shows every step the link took.
 void LinkEngine::SendBytes(const std::uint8_t* bytes, std::size_t count) {
-    if (req_.UseTcp != 0) {
-        if (tcp_.IsOpen()) {
-            Pause(timing_.beforeTcpSendMs);
-            const int sent = tcp_.Send(bytes, count);
-            const std::size_t done =
-                sent > 0 ? std::min(static_cast<std::size_t>(sent), count) : std::size_t{0};
-            if (done < count) {
-                // Send what did not go, once; what went already must not be repeated, or the
-                // controller would see a broken frame.
-                Pause(timing_.beforeTcpSendMs);
-                tcp_.Send(bytes + done, count - done);
-            }
-        }
-    } else if (serial_.IsOpen()) {
-        serial_.Write(bytes, count);
-    }
+    if (line_.IsOpen()) line_.Write(bytes, count);
     if (trace_)
         for (std::size_t i = 0; i < count; ++i)
             trace_->Sent(bytes[i]);
 }
 
 int LinkEngine::ReadByte(std::uint8_t* buffer, std::size_t count) {
-    int n = 0;
-    if (req_.UseTcp != 0) {
-        if (!tcp_.IsOpen()) return 0;
-        const auto waiting = tcp_.BytesWaiting();
-        if (!waiting || *waiting == 0) return 0;
-        n = tcp_.Receive(buffer, count);
-    } else {
-        if (!serial_.IsOpen()) return 0;
-        n = serial_.Read(buffer, count);
-    }
+    if (!line_.IsOpen()) return 0;
+    const int n = line_.Read(buffer, count);
     if (n <= 0) return 0;
     if (trace_)
         for (int i = 0; i < n; ++i)
@@ -374,7 +298,7 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
                               std::size_t wanted, std::uint32_t firstWait,
                               std::size_t progressTotal) {
     const std::int32_t command = req_.Command.load();
-    if (command == 0) return;
+    if (command == ToCell(LinkCommand::None)) return;
     // The buffer keeps room for the decoder's overrun and the spare zero byte past `wanted`.
     wanted = std::min(wanted, capacity - kRxBufferSlack);
     const std::uint64_t w = firstWait;
@@ -386,7 +310,7 @@ void LinkEngine::ReceiveReply(std::uint8_t* buffer, std::size_t capacity, std::s
     std::uint64_t received = 0;
     std::uint64_t gapTicks = 0;
     lastPauses_ = 0;
-    while (LineOpen() && req_.Command.load() == command && count < wanted) {
+    while (line_.IsOpen() && req_.Command.load() == command && count < wanted) {
         std::uint8_t b = 0;
         if (ReadByte(&b, 1) > 0) {
             if (req_.Unpack) {
@@ -440,11 +364,11 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
     // A stop by the user ends the wait without a verdict: nothing to report, nothing counted.
     if (Cancelled()) return false;
     if (count == 0) {
-        Fail(link_status::NoReply, kTextNoByte);
+        Fail(LinkStatus::NoReply, LinkError::NoByte);
         return false;
     }
     if (buf[0] != kReplyStart) {
-        Fail(link_status::BadImageHeader, BadHeaderText(buf[0]));
+        Fail(LinkStatus::BadImageHeader, BadHeaderText(buf[0]));
         // What follows belongs to no request of ours (the late rest of an earlier reply): it is
         // drained, or the next attempt would take it for its own reply.
         DrainRest();
@@ -459,17 +383,19 @@ bool LinkEngine::ReadExchange(const std::uint8_t* frame, std::size_t frameLength
         // again before the next attempt.
         Pause(timing_.noCarrierPauseMs);
         req_.Status = link_status::NoReply;
-        if (lastAttempt) req_.ErrorText = kTextCarrierLost;  // the reason the read ends with
+        if (lastAttempt)
+            req_.ErrorText =
+                LinkErrorText(LinkError::CarrierLost);  // the reason the read ends with
         if (!lastAttempt) OpenLink();
         return false;
     }
     if (count != replyLength) {
-        Fail(link_status::NoReply, LengthText(count, replyLength));
+        Fail(LinkStatus::NoReply, LengthText(count, replyLength));
         DrainRest();  // the rest of a reply cut by a long gap may still come
         return false;
     }
     if (!FrameValid(buf, replyLength)) {
-        Fail(link_status::Checksum, kTextChecksum);
+        Fail(LinkStatus::Checksum, LinkError::Checksum);
         return false;
     }
     return true;
@@ -527,7 +453,7 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     ReceiveReply(buf, cap, count, 1, req_.ReplyTicks, 0);
     if (Cancelled()) return false;
     if (count == 0) {
-        Fail(link_status::NoReply, kTextNoByte);
+        Fail(LinkStatus::NoReply, LinkError::NoByte);
         return false;
     }
     buf[s] = buf[0];
@@ -544,23 +470,25 @@ bool LinkEngine::ArchiveBlockExchange(std::uint32_t start, std::uint8_t mode, bo
     if (CarrierLost(buf, count) || rawCarrierLost_) {
         rawCarrierLost_ = false;
         req_.Status = link_status::NoReply;
-        if (lastAttempt) req_.ErrorText = kTextCarrierLost;  // the reason the read ends with
+        if (lastAttempt)
+            req_.ErrorText =
+                LinkErrorText(LinkError::CarrierLost);  // the reason the read ends with
         if (!lastAttempt) OpenLink();
         return false;
     }
     if (buf[0] != kReplyStart) {
-        Fail(link_status::BadArchiveHeader, BadHeaderText(buf[0]));
+        Fail(LinkStatus::BadArchiveHeader, BadHeaderText(buf[0]));
         DrainRest();
         return false;
     }
     if (count != s + kArchiveBlockSize + kReplyOverhead) {
         const std::size_t got = count >= s ? count - s : count;
         DrainRest();
-        Fail(link_status::NoReply, LengthText(got, kArchiveBlockSize + kReplyOverhead));
+        Fail(LinkStatus::NoReply, LengthText(got, kArchiveBlockSize + kReplyOverhead));
         return false;
     }
     if (!FrameValid(buf + s, kArchiveBlockSize + kReplyOverhead)) {
-        Fail(link_status::Checksum, kTextChecksum);
+        Fail(LinkStatus::Checksum, LinkError::Checksum);
         return false;
     }
     return true;
@@ -577,7 +505,7 @@ bool LinkEngine::ReadCurrent() {
         ok = ReadExchange(frame, length, kImageReplyLength, true, attempt == kReadAttempts);
         if (!Cancelled()) ShowLinkText();  // a stop leaves the caption as the user's click set it
         if (Cancelled() || ok || attempt == kReadAttempts) break;
-        req_.Status = 0;
+        req_.Status = link_status::Success;
     }
     if (ok && req_.Destination) {
         // Cleared up to the end of the archive ring's place, so that parts of the ring an
@@ -629,7 +557,7 @@ void LinkEngine::ReadArchive() {
             ok = ArchiveBlockExchange(s, plan.mode, attempt == kReadAttempts);
             if (!Cancelled()) ShowLinkText();
             if (Cancelled() || ok || attempt == kReadAttempts) break;
-            req_.Status = 0;
+            req_.Status = link_status::Success;
             retried = true;
         }
         if (ok) {
@@ -643,12 +571,12 @@ void LinkEngine::ReadArchive() {
             req_.ArchiveBlocksRead = blocksRead;
             if (retried && k < blocks) DrainRest();  // after the copy: it uses RxBuffer
         }
-        if (req_.Status.load() != 0 || Cancelled()) break;
+        if (req_.Status.load() != link_status::Success || Cancelled()) break;
     }
     if (blocksRead > 0 && Cancelled()) {
         // Stopped by the user during the archive: what was read is kept, marked as stopped so
         // that it is never taken for a whole archive.
-        req_.Status = 0;
+        req_.Status = link_status::Success;
         req_.Command = command::ReadArchive;
         req_.ArchiveStopped = blocksRead < blocks;
     }
@@ -671,7 +599,7 @@ void LinkEngine::WriteConfig() {
             }
         }
         if (first >= 0 && !WriteBlock(base + first, static_cast<std::size_t>(last - first + 1)))
-            Fail(link_status::NotAcknowledged, "Ошибка записи конфигурации!");
+            Fail(LinkStatus::NotAcknowledged, LinkError::WriteConfig);
         SetProgress(static_cast<unsigned>(w * 100 / length));
     }
     SetProgress(100);
@@ -689,7 +617,7 @@ void LinkEngine::SetClock() {
     image[addr::ClockYear] = ToBcd(yy);
     image[addr::ClockWeekday] = static_cast<std::uint8_t>(t.weekday);  // 0 = Sunday
     if (!WriteBlock(addr::ClockSec, 8)) {
-        Fail(link_status::NotAcknowledged, "Ошибка записи времени!");
+        Fail(LinkStatus::NotAcknowledged, LinkError::WriteClock);
         return;
     }
     SetProgress(100);
@@ -698,7 +626,7 @@ void LinkEngine::SetClock() {
 
 void LinkEngine::WriteSerial() {
     if (!WriteBlock(addr::DevNumber, 4)) {
-        Fail(link_status::NotAcknowledged, "Ошибка записи серийного номера!");
+        Fail(LinkStatus::NotAcknowledged, LinkError::WriteSerial);
         return;
     }
     SetProgress(100);
@@ -707,7 +635,7 @@ void LinkEngine::WriteSerial() {
 void LinkEngine::EmulatorStep() {
     const int c = Circuit();
     if (!WriteBlock(CircuitField(c, rec::T11), 2) || !WriteBlock(addr::EmulationFlag, 1)) {
-        Fail(link_status::NotAcknowledged, "Ошибка записи!");
+        Fail(LinkStatus::NotAcknowledged, LinkError::Write);
         return;
     }
     std::uint8_t frame[kReadFrameSize];
@@ -724,11 +652,11 @@ void LinkEngine::EmulatorStep() {
 void LinkEngine::SendServiceCommand() {
     const int cmd = req_.Command.load();
     std::uint8_t* image = image_.DeviceImage;
-    image[addr::ServiceCommand] = static_cast<std::uint8_t>(cmd - 7);
+    image[addr::ServiceCommand] = ServiceCode(cmd);
     const bool ok = WriteBlock(addr::ServiceCommand, 1);
     image[addr::ServiceCommand] = 0;
     if (!ok) {
-        Fail(link_status::NotAcknowledged, "Ошибка выполнения команды");
+        Fail(LinkStatus::NotAcknowledged, LinkError::ServiceCommand);
         return;
     }
     req_.Progress->store(0);

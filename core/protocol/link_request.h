@@ -14,41 +14,11 @@
 #include <cstdint>
 #include <string>
 
+#include "core/protocol/commands.h"
 #include "core/protocol/unpack.h"
 #include "model/layout.h"
 
 namespace vir05 {
-
-// Result codes of a command.
-namespace link_status {
-inline constexpr int Success = 0;
-inline constexpr int Cancelled = -1;
-inline constexpr int NotOpened = -2;
-inline constexpr int NoReply = 1;  // no reply, an incomplete reply, or carrier lost
-inline constexpr int Checksum = 2;
-inline constexpr int NotAcknowledged = 3;
-inline constexpr int BadImageHeader = 10;
-inline constexpr int BadArchiveHeader = 11;
-}  // namespace link_status
-
-// Command numbers.
-namespace command {
-inline constexpr int ReadCurrent = 1;
-inline constexpr int ReadArchive = 3;
-inline constexpr int WriteConfig = 4;
-inline constexpr int SetClock = 5;
-inline constexpr int WriteSerial = 6;
-inline constexpr int EmulatorStep = 7;
-inline constexpr int ServiceCalibrate100 = 8;   // "Калибровка 500 (100)"
-inline constexpr int ServiceEraseArchives = 9;  // "Стирание архивов"
-inline constexpr int ServiceWriteAD = 10;
-inline constexpr int ServiceResetAD = 11;
-inline constexpr int ServiceCalibrateShort = 12;  // "Калибровка К.З."
-inline constexpr int ServiceReboot = 261;         // "Перезагрузка"
-constexpr bool IsService(int c) {
-    return (c >= ServiceCalibrate100 && c <= ServiceCalibrateShort) || c == ServiceReboot;
-}
-}  // namespace command
 
 inline constexpr std::size_t kRxBufferSize = kReceiveAreaSize;  // 262144
 // Room past the end of a receive buffer: the decoder finishes the input byte it was given, so a
@@ -114,7 +84,7 @@ struct LinkRequest {
         Host = host;
         NetAddr = netAddr;
         ArchiveSlots = static_cast<std::int32_t>(kDefaultArchiveSlots);
-        Status = 0;
+        Status = link_status::Success;
         ErrorText.clear();
         Phone.clear();
     }
@@ -133,7 +103,7 @@ struct LinkRequest {
         Phone = phone;
         NetAddr = netAddr;
         BaudRate = baudRate;
-        Status = 0;
+        Status = link_status::Success;
         ErrorText.clear();
     }
 };

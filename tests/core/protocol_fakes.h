@@ -1,9 +1,7 @@
-// In-memory lines and a scripted controller for the link engine tests.
+// A scripted controller and modem on the in-memory lines, for the link engine tests.
 //
-// A line holds the bytes waiting to be read as a queue in which an empty entry is one empty poll
-// (a read that times out), so that gaps between reply bytes are counted in ticks exactly and no
-// test depends on the clock. The controller answers whole frames written to the line by putting
-// its reply into the same queue; a hook may spoil a reply before it is queued.
+// The controller answers whole frames written to the line by putting its reply into the line's
+// queue; a hook may spoil a reply before it is queued.
 #pragma once
 
 #include <algorithm>
@@ -18,7 +16,7 @@
 
 #include "core/protocol/frame.h"
 #include "core/protocol/link_engine.h"
-#include "core/protocol/transport.h"
+#include "core/protocol/memory_line.h"
 #include "model/bytes.h"
 #include "model/layout.h"
 #include "model/memory.h"
@@ -27,7 +25,7 @@ namespace vir05::test {
 
 using Bytes = std::vector<std::uint8_t>;
 // What a line delivers: a byte, or nullopt for one empty poll.
-using RxItem = std::optional<std::uint8_t>;
+using RxItem = ByteQueue::Item;
 using RxStream = std::vector<RxItem>;
 
 inline Bytes FromText(const std::string& s) {
@@ -40,151 +38,7 @@ inline void AppendSilence(RxStream& s, int polls) {
     s.insert(s.end(), static_cast<std::size_t>(polls), std::nullopt);
 }
 
-class ByteQueue {
-  public:
-    std::deque<RxItem> in;
-    Bytes out;  // every byte written, in order
-    // Called with each block written (a responder: controller or modem).
-    std::function<void(const std::uint8_t*, std::size_t)> onWrite;
-    // Called at every empty poll with the number of empty polls so far.
-    std::function<void(int)> onEmptyPoll;
-    int emptyPolls = 0;
-    // A babbling line: once set, an empty queue delivers floodByte(n) for the n-th byte, without
-    // end. A test that hangs is no test, so the flood gives up after floodGuard bytes; an engine
-    // that takes that many has failed.
-    // With floodGap > 0 the line trickles: each flood byte is followed by that many empty polls.
-    std::function<std::uint8_t(std::uint64_t)> floodByte;
-    std::uint64_t flooded = 0;
-    std::uint64_t floodGuard = std::uint64_t{64} << 20;
-    int floodGap = 0;
-    int floodGapLeft = 0;
-
-    bool Flooding() const { return floodByte && flooded < floodGuard; }
-    std::uint8_t NextFloodByte() {
-        floodGapLeft = floodGap;
-        return floodByte(flooded++);
-    }
-
-    void Push(const Bytes& b) { in.insert(in.end(), b.begin(), b.end()); }
-    void Push(const RxStream& s) { in.insert(in.end(), s.begin(), s.end()); }
-    void PushSilence(int polls) { in.insert(in.end(), static_cast<std::size_t>(polls), RxItem{}); }
-
-    void Written(const std::uint8_t* data, std::size_t n) {
-        out.insert(out.end(), data, data + n);
-        if (onWrite) onWrite(data, n);
-    }
-    // One poll: a byte, or nullopt when the line is empty or holds a gap here.
-    RxItem Poll() {
-        RxItem v;
-        if (!in.empty()) {
-            v = in.front();
-            in.pop_front();
-        } else if (Flooding()) {
-            if (floodGapLeft > 0)
-                --floodGapLeft;
-            else
-                v = NextFloodByte();
-        }
-        if (!v) EmptyPoll();
-        return v;
-    }
-    // Number of bytes before the next gap (counted up to 64), without taking any.
-    std::size_t Ready() const {
-        std::size_t n = 0;
-        while (n < in.size() && n < 64 && in[n])
-            ++n;
-        if (n == in.size() && Flooding() && floodGapLeft == 0) return floodGap > 0 ? n + 1 : 64;
-        return n;
-    }
-    void EmptyPoll() {
-        ++emptyPolls;
-        if (onEmptyPoll) onEmptyPoll(emptyPolls);
-    }
-};
-
-class FakeSerialLine : public SerialLine {
-  public:
-    ByteQueue line;
-    SerialOpenError openResult = SerialOpenError::None;
-    bool open = false;
-    std::vector<std::string> events;  // "open COM3 19200", "purge", "dtr 1", "rts 0", "close"
-
-    SerialOpenError Open(const std::string& portName, std::uint32_t baudRate) override {
-        events.push_back("open " + portName + " " + std::to_string(baudRate));
-        open = openResult == SerialOpenError::None;
-        return openResult;
-    }
-    bool IsOpen() const override { return open; }
-    void Purge() override { events.push_back("purge"); }
-    void SetDtr(bool on) override { events.push_back(on ? "dtr 1" : "dtr 0"); }
-    void SetRts(bool on) override { events.push_back(on ? "rts 1" : "rts 0"); }
-    int Write(const std::uint8_t* data, std::size_t count) override {
-        line.Written(data, count);
-        return static_cast<int>(count);
-    }
-    int Read(std::uint8_t* buffer, std::size_t count) override {
-        if (count == 0) return 0;
-        const RxItem v = line.Poll();
-        if (!v) return 0;
-        buffer[0] = *v;
-        return 1;
-    }
-    void Close() override {
-        if (open) events.push_back("close");
-        open = false;
-    }
-};
-
-class FakeTcpLine : public TcpLine {
-  public:
-    ByteQueue line;
-    TcpConnectError connectResult = TcpConnectError::None;
-    bool open = false;
-    std::vector<std::string> connects;  // "host:port" of every attempt
-    // The most bytes each successive Send call takes (-1: the call fails); later calls take all.
-    std::vector<int> sendLimits;
-    std::vector<Bytes> sendCalls;  // what each Send call was given
-    int closes = 0;
-
-    TcpConnectError Connect(const std::string& host, std::uint16_t port) override {
-        connects.push_back(host + ":" + std::to_string(port));
-        open = connectResult == TcpConnectError::None;
-        return connectResult;
-    }
-    bool IsOpen() const override { return open; }
-    int Send(const std::uint8_t* data, std::size_t count) override {
-        sendCalls.emplace_back(data, data + count);
-        int take = static_cast<int>(count);
-        if (!sendLimits.empty()) {
-            take = sendLimits.front();
-            sendLimits.erase(sendLimits.begin());
-            if (take < 0) return -1;
-            take = std::min(take, static_cast<int>(count));
-        }
-        line.Written(data, static_cast<std::size_t>(take));
-        return take;
-    }
-    std::optional<std::size_t> BytesWaiting() override {
-        const std::size_t n = line.Ready();
-        if (n == 0) line.Poll();  // an empty poll, or the gap entry taken
-        return n;
-    }
-    int Receive(std::uint8_t* buffer, std::size_t count) override {
-        int n = 0;
-        while (static_cast<std::size_t>(n) < count && !line.in.empty() && line.in.front()) {
-            buffer[n++] = *line.in.front();
-            line.in.pop_front();
-        }
-        while (static_cast<std::size_t>(n) < count && line.in.empty() && line.Flooding() &&
-               line.floodGapLeft == 0)
-            buffer[n++] = line.NextFloodByte();
-        return n;
-    }
-    void Close() override {
-        if (open) ++closes;
-        open = false;
-    }
-};
+using vir05::ByteQueue;
 
 // Compressed form of an archive block as the engine's decoder reads it: the first 32 bytes
 // plain, then per byte a 0 bit (repeat of the byte 32 back) or a 1 bit and 8 literal bits,
@@ -370,8 +224,9 @@ inline LinkTiming TestTiming() {
 // An engine over fake lines and a fake controller, with the memory areas of the program.
 struct LinkRig {
     std::unique_ptr<MemoryAreas> areas = std::make_unique<MemoryAreas>();
-    FakeSerialLine serial;
-    FakeTcpLine tcp;
+    MemoryLine serial{LineKind::Serial};
+    MemoryLine tcp{LineKind::Tcp};
+    LineChoice line{serial, tcp};  // the one the request names, as the program's link has it
     FakeController controller;
     FakeModem modem;
     std::vector<int> sleeps;
@@ -379,10 +234,10 @@ struct LinkRig {
     LocalTime now;
     std::unique_ptr<LinkEngine> engine;
 
-    explicit LinkRig(LinkTiming timing = TestTiming(), TraceLog* trace = nullptr) {
+    explicit LinkRig(LinkTiming timing = TestTiming(), TraceSink* trace = nullptr) {
         engine = std::make_unique<LinkEngine>(
-            serial, tcp, LinkImage::Of(*areas), timing, trace,
-            [this](int ms) { sleeps.push_back(ms); }, [this] { return now; });
+            line, LinkImage::Of(*areas), timing, trace, [this](int ms) { sleeps.push_back(ms); },
+            [this] { return now; });
         engine->SetShowLinkText([this] { captions.push_back(engine->Request().ErrorText); });
         controller.Attach(tcp.line);
         controller.Attach(serial.line);

@@ -18,7 +18,9 @@ class ProtocolReceive : public ::testing::Test {
   protected:
     void SetUp() override {
         rig.StartTcp(command::ReadCurrent);
-        rig.tcp.open = true;
+        LineTarget tcp;
+        tcp.tcp = true;
+        rig.line.Open(tcp);
         rig.tcp.line.onWrite = nullptr;
     }
     std::size_t Receive(std::size_t count, std::size_t wanted, std::uint32_t firstWait,

@@ -37,13 +37,13 @@ TEST(LinkTransport, FirstBytesAreATE0Q1WithoutAModem) {
 
 TEST(LinkTransport, SerialOpenFailuresShowTheirTextAtOnce) {
     const struct {
-        SerialOpenError error;
+        LineError error;
         const char* text;
     } cases[] = {
-        {SerialOpenError::CannotOpen, "Невозможно открыть COM3"},
-        {SerialOpenError::CannotFillState, "Ошибка чтения параметров порта"},
-        {SerialOpenError::CannotApplyState, "Ошибка записи параметров порта"},
-        {SerialOpenError::CannotSetTimeouts, "Ошибка задания тайм-аутов"},
+        {LineError::CannotOpen, "Невозможно открыть COM3"},
+        {LineError::CannotFillState, "Ошибка чтения параметров порта"},
+        {LineError::CannotApplyState, "Ошибка записи параметров порта"},
+        {LineError::CannotSetTimeouts, "Ошибка задания тайм-аутов"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -62,18 +62,18 @@ TEST(LinkTransport, SerialOpenFailuresShowTheirTextAtOnce) {
 
 TEST(LinkTransport, TcpFailuresAreReportedWithoutCaption) {
     const struct {
-        TcpConnectError error;
+        LineError error;
         const char* text;
     } cases[] = {
-        {TcpConnectError::LibraryInit, "Ошибка инициализации библиотеки Winsock"},
-        {TcpConnectError::Socket, "Невозможно создание сокета"},
-        {TcpConnectError::Resolve, "Невозможно получить адрес сервера"},
-        {TcpConnectError::Connect, "Невозможно установить соединение"},
+        {LineError::LibraryInit, "Ошибка инициализации библиотеки Winsock"},
+        {LineError::Socket, "Невозможно создание сокета"},
+        {LineError::Resolve, "Невозможно получить адрес сервера"},
+        {LineError::Connect, "Невозможно установить соединение"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         LinkRig rig;
-        rig.tcp.connectResult = c.error;
+        rig.tcp.openResult = c.error;
         rig.Run(command::ReadCurrent);
         EXPECT_EQ(rig.req().Status, link_status::NotOpened);
         EXPECT_EQ(rig.req().ErrorText, c.text);
@@ -84,7 +84,7 @@ TEST(LinkTransport, TcpFailuresAreReportedWithoutCaption) {
 
 TEST(LinkTransport, CancelledWhileOpenFailsEndsAsCancelled) {
     LinkRig rig;
-    rig.tcp.connectResult = TcpConnectError::Connect;
+    rig.tcp.openResult = LineError::Connect;
     rig.StartTcp(command::ReadCurrent);
     rig.req().Command = 0;  // the user stopped it before the pass got going
     rig.engine->RunPass();

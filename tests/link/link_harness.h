@@ -36,7 +36,9 @@ inline LinkTiming FastTiming() {
 }
 
 struct SimController {
-    explicit SimController(std::uint16_t softVer = 107, int circuits = 2) {
+    explicit SimController(std::uint16_t softVer = 107, int circuits = 2,
+                           sim::Controller::HostClock clock = sim::Controller::LocalNow)
+        : controller(std::move(clock)) {
         sim::GeneratorOptions o;
         o.softVer = softVer;
         o.circuits = circuits;

@@ -179,28 +179,27 @@ struct Cut {
     std::atomic<bool> cut{false};
 };
 
-class CuttingTcp : public TcpLine {
+class CuttingTcp : public ByteLine {
   public:
-    CuttingTcp(std::unique_ptr<TcpLine> line, Cut& cut) : line_(std::move(line)), cut_(cut) {}
-    TcpConnectError Connect(const std::string& h, std::uint16_t p) override {
-        return line_->Connect(h, p);
-    }
+    CuttingTcp(std::unique_ptr<ByteLine> line, Cut& cut) : line_(std::move(line)), cut_(cut) {}
+    LineKind Kind() const override { return line_->Kind(); }
+    LineError Open(const LineTarget& t) override { return line_->Open(t); }
     bool IsOpen() const override { return line_->IsOpen(); }
-    int Send(const std::uint8_t* d, std::size_t n) override { return line_->Send(d, n); }
-    std::optional<std::size_t> BytesWaiting() override {
-        if (cut_.cut) return std::size_t{0};
-        return line_->BytesWaiting();
-    }
-    int Receive(std::uint8_t* b, std::size_t n) override {
-        const int got = line_->Receive(b, std::min<std::size_t>(n, cut_.after - received_));
+    int Write(const std::uint8_t* d, std::size_t n) override { return line_->Write(d, n); }
+    int Read(std::uint8_t* b, std::size_t n) override {
+        if (cut_.cut) return 0;
+        const int got = line_->Read(b, std::min<std::size_t>(n, cut_.after - received_));
         if (got > 0) received_ += static_cast<std::uint64_t>(got);
         if (received_ >= cut_.after && !cut_.cut.exchange(true) && cut_.onCut) cut_.onCut();
         return got;
     }
+    void Purge() override { line_->Purge(); }
+    void SetDtr(bool on) override { line_->SetDtr(on); }
+    void SetRts(bool on) override { line_->SetRts(on); }
     void Close() override { line_->Close(); }
 
   private:
-    std::unique_ptr<TcpLine> line_;
+    std::unique_ptr<ByteLine> line_;
     Cut& cut_;
     std::uint64_t received_ = 0;
 };
