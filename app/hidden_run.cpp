@@ -6,6 +6,7 @@
 
 #include "app/command_driver.h"
 #include "core/completion.h"
+#include "core/protocol/commands.h"
 #include "core/text_output.h"
 #include "link/rwclass.h"
 #include "model/locations.h"
@@ -55,7 +56,8 @@ int RunHiddenCommand(int argc, char** argv, CommandLine& cl, const StartupOutcom
         };
         const Completion c = driver.TakeOver(false, reactions);
         if (!c.outcome.keepCaption) caption = c.outcome.caption;
-        if (c.done.status == -1) caption = c.done.errorText;  // said on the console all the same
+        if (c.done.status == link_status::Cancelled)
+            caption = c.done.errorText;  // said on the console all the same
         exitCode = c.ExitStatus();
         if (!c.DataFileSaved()) {
             caption = FileNotWrittenCaption(c.unsavedFile, c.unsavedWhy);

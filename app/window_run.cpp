@@ -18,6 +18,7 @@
 #include "core/completion.h"
 #include "core/format.h"
 #include "core/present/untouched.h"
+#include "core/protocol/commands.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "model/locations.h"
@@ -77,9 +78,6 @@ class DropFilter : public QObject {
   private:
     WindowSession& session_;
 };
-
-constexpr int kReadCurrent = 1, kReadArchive = 3, kWriteConfig = 4, kWriteSerial = 6,
-              kEmulatorStep = 7;
 
 }  // namespace
 
@@ -299,7 +297,7 @@ void WindowSession::WireEmulation() {
     emulation_ = std::make_unique<EmulationPage>(window_->Emulation(), std::move(queries), this);
     connect(emulation_.get(), &EmulationPage::emulatorStepRequested, this, [this] {
         SetCycleMode(false);  // an emulator tick ends cyclic reading
-        StartCommand(kEmulatorStep);
+        StartCommand(command::EmulatorStep);
         window_->SetCaption(Q("Эмуляция системы " + PortCaption()));
         window_->SetReadPanelVisible(false);
     });
@@ -342,7 +340,7 @@ void WindowSession::SetCycleMode(bool on) {
 
 void WindowSession::ReadTekClick(bool byUser) {
     if (byUser) SetCycleMode(false);
-    StartCommand(kReadCurrent);
+    StartCommand(command::ReadCurrent);
     window_->SetCaption(Q("Чтение " + PortCaption()));
     window_->SetReadPanelVisible(false);
 }
@@ -355,7 +353,7 @@ void WindowSession::ReadCycleClick() {
 }
 
 void WindowSession::ReadArchClick() {
-    StartCommand(kReadArchive, commandLine_.archiveSlots);
+    StartCommand(command::ReadArchive, commandLine_.archiveSlots);
     window_->SetCaption(Q("Чтение " + PortCaption()));
     window_->SetReadPanelVisible(false);
 }
@@ -437,7 +435,7 @@ void WindowSession::WriteCfgClick(bool rewrite, bool confirm) {
     ChSys();
     writeSpans_ = ConfigWriteSpans(areas_.DeviceImage(), areas_.ConfigShadow(), rewrite);
     std::memcpy(writeImage_.data(), areas_.DeviceImage(), kImageSize);
-    StartCommand(kWriteConfig);
+    StartCommand(command::WriteConfig);
     window_->SetCaption(Q("Запись конфигурации " + PortCaption()));
     window_->SetReadPanelVisible(false);
 }
@@ -454,7 +452,7 @@ void WindowSession::ErrCountClick() {
 void WindowSession::SelectCircuit(int circuit) {
     // While a command sends image bytes the image holds still; reads leave it alone.
     const int running = link_->Request().StartCommand;
-    if (!link_->Parked() && running != kReadCurrent && running != kReadArchive) {
+    if (!link_->Parked() && running != command::ReadCurrent && running != command::ReadArchive) {
         window_->SetCircuit(areas_.SelectedCircuit);
         return;
     }
@@ -550,8 +548,9 @@ void WindowSession::Timer1Timer() {
     reactions.ended = [this](const Completion& c) {
         const CompletedCommand& done = c.done;
         // A serial-number write that did not go through leaves the serial number as it was.
-        if (c.started == kWriteSerial) service_->SerialWriteEnded(done.status == 0);
-        if (done.status == 0 && done.command == kWriteConfig)
+        if (c.started == command::WriteSerial)
+            service_->SerialWriteEnded(done.status == link_status::Success);
+        if (done.status == link_status::Success && done.command == command::WriteConfig)
             ApplyConfigWrite(controller_.data(), writeImage_.data(), writeSpans_);
         // A cycle that has ended leaves no mode behind.
         if (cycleMode_ && c.outcome.followUp == 0) SetCycleMode(false);
@@ -583,7 +582,7 @@ void WindowSession::Timer1Timer() {
     if (o.followUp != 0) {
         const int next = o.followUp;
         QTimer::singleShot(o.pauseMs, this, [this, next] {
-            if (next == kReadArchive)
+            if (next == command::ReadArchive)
                 ReadArchClick();
             else
                 ReadTekClick(false);

@@ -6,6 +6,8 @@
 #include <QTime>
 #include <cmath>
 
+#include "core/protocol/commands.h"
+
 namespace vir05 {
 
 namespace {
@@ -38,17 +40,17 @@ QString SecondsText(double seconds) {
 
 QString CommandText(int command) {
     switch (command) {
-        case 1:
+        case command::ReadCurrent:
             return QStringLiteral("Чтение текущих значений");
-        case 3:
+        case command::ReadArchive:
             return QStringLiteral("Чтение архива");
-        case 4:
+        case command::WriteConfig:
             return QStringLiteral("Запись конфигурации");
-        case 5:
+        case command::SetClock:
             return QStringLiteral("Установка часов прибора");
-        case 6:
+        case command::WriteSerial:
             return QStringLiteral("Запись серийного номера");
-        case 7:
+        case command::EmulatorStep:
             return QStringLiteral("Эмуляция: обмен с прибором");
         default:
             return QStringLiteral("Сервисная команда");
@@ -67,7 +69,7 @@ void StatusText::Running(double seconds) {
 void StatusText::Finished(int status, double seconds, bool tookOverRead, const QString& now,
                           const QString& errorText) {
     const QString what = CommandText(command_);
-    if (status == 0) {
+    if (status == link_status::Success) {
         activity_ = what + QStringLiteral(": выполнено за ") + SecondsText(seconds);
         if (tookOverRead) {
             shownSince_ = QStringLiteral("прочитаны в ") + now;
@@ -76,11 +78,13 @@ void StatusText::Finished(int status, double seconds, bool tookOverRead, const Q
         }
         return;
     }
-    activity_ = status == -1 ? what + QStringLiteral(": остановлено")
-                             : what + QStringLiteral(": ошибка после ") + SecondsText(seconds);
-    if (status != -1 && !errorText.isEmpty()) activity_ += QStringLiteral(" — ") + errorText;
+    activity_ = status == link_status::Cancelled
+                    ? what + QStringLiteral(": остановлено")
+                    : what + QStringLiteral(": ошибка после ") + SecondsText(seconds);
+    if (status != link_status::Cancelled && !errorText.isEmpty())
+        activity_ += QStringLiteral(" — ") + errorText;
     // Only a read changes what the values are; a stopped or failed write leaves them as they were.
-    if (command_ != 1 && command_ != 3) return;
+    if (command_ != command::ReadCurrent && command_ != command::ReadArchive) return;
     if (shownSince_.isEmpty()) return;
     stale_ = true;
     data_ = QStringLiteral("Показаны значения последнего успешного чтения: ") + shownSince_;
