@@ -173,6 +173,15 @@ inline void LogNewEvent(sim::Controller& controller) {
     controller.Load(image.data(), archive.data());
 }
 
+// A small fleet: two controllers on TCP and one on the bus, each with `records` periodic records.
+inline sim::FleetOptions SmallFleet(int records) {
+    sim::FleetOptions o;
+    o.tcp = 2;
+    o.bus = 1;
+    o.archiveRecords = records;
+    return o;
+}
+
 // A simulated fleet with its fleet file, database and poller.
 class FleetFixture : public ::testing::Test {
   protected:

@@ -369,11 +369,7 @@ TEST_F(Fixture, StopsEndTheRoundCleanly) {
 }
 
 TEST_F(Fixture, NewRecordsAndANewEventAreStoredOnceAlsoByARestartedPoller) {
-    sim::FleetOptions o;
-    o.tcp = 2;
-    o.bus = 1;
-    o.archiveRecords = 500;
-    StartFleet(o);
+    StartFleet(SmallFleet(500));
     auto& units = sim_->Units();
     ASSERT_EQ(RunRound().ExitCode(), 0);
     // New records everywhere; one controller logs an event beside its old ones.
@@ -421,11 +417,7 @@ TEST_F(Fixture, NewRecordsAndANewEventAreStoredOnceAlsoByARestartedPoller) {
 }
 
 TEST_F(Fixture, HooksDeclineAndSeeEveryStoredReading) {
-    sim::FleetOptions o;
-    o.tcp = 2;
-    o.bus = 1;
-    o.archiveRecords = 20;
-    StartFleet(o);
+    StartFleet(SmallFleet(20));
     const auto& units = sim_->Units();
     std::vector<std::string> seen;
     std::mutex m;

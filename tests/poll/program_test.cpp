@@ -127,11 +127,7 @@ TEST(Program, UnusableFleetFileDatabaseOrOptionEndsWithExitCode2BeforeAnyPoll) {
 class ProgramFleet : public FleetFixture {};
 
 TEST_F(ProgramFleet, ExitCodeAndJsonTellWhatWasRead) {
-    sim::FleetOptions o;
-    o.tcp = 2;
-    o.bus = 1;
-    o.archiveRecords = 30;
-    StartFleet(o);
+    StartFleet(SmallFleet(30));
     // PIN codes in the fleet file are for later writes: never printed, never stored.
     {
         std::ifstream in(fleetPath_);
