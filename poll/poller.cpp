@@ -199,6 +199,7 @@ Round Poller::RunRound() {
     }
 
     // The state of every controller's last archive read, fetched once before the round.
+    const auto statesStart = std::chrono::steady_clock::now();
     states_.clear();
     if (options_.archive == ArchiveMode::New) {
         for (const FleetController* c : chosen) {
@@ -212,6 +213,11 @@ Round Poller::RunRound() {
             states_[c] = state;
         }
     }
+
+    round.statesSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - statesStart).count();
+    round.workers = static_cast<int>(workers.size());
+    heldBackNs_ = 0;
 
     // One writer stores the readings as the workers hand them over, so that a worker goes on
     // to its next controller while the last reading is being stored.
@@ -230,12 +236,16 @@ Round Poller::RunRound() {
     }
     for (auto& t : threads)
         t->wait();
+    const auto workersEnded = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(queueMutex_);
         queueClosed_ = true;
         queueReady_.notify_all();
     }
     writer.join();
+    round.drainSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - workersEnded).count();
+    round.heldBackSeconds = static_cast<double>(heldBackNs_.load()) / 1e9;
 
     // Controllers never started (a stop came first) are not in the results.
     std::vector<ControllerResult> done;
@@ -437,7 +447,13 @@ Poller::Taken Poller::PollOne(const FleetController& c, Worker& worker) {
 void Poller::Enqueue(Taken taken, std::size_t slot) {
     std::unique_lock lock(queueMutex_);
     // A bounded queue: a store that falls behind holds the workers back, not the memory.
-    queueSpace_.wait(lock, [this] { return queue_.size() < kQueueLimit; });
+    if (queue_.size() >= kQueueLimit) {
+        const auto held = std::chrono::steady_clock::now();
+        queueSpace_.wait(lock, [this] { return queue_.size() < kQueueLimit; });
+        heldBackNs_ += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now() - held)
+                           .count();
+    }
     queue_.push_back(Job{std::move(taken), slot});
     queueReady_.notify_one();
 }

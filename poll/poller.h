@@ -60,6 +60,13 @@ struct Round {
     std::vector<ControllerResult> results;  // in fleet order
     bool stopped = false;                   // a stop ended the round early
     std::string storeError;                 // the store failed (the round may have gone on)
+    // Where the round waited on its store: fetching the stored states before the workers
+    // started, workers held back by a full hand-over queue (summed over the workers), and the
+    // writer's last stores after every worker had ended.
+    double statesSeconds = 0;
+    double heldBackSeconds = 0;
+    double drainSeconds = 0;
+    int workers = 0;
 
     bool AllRead() const;
     int ExitCode() const { return AllRead() ? 0 : 1; }
@@ -127,6 +134,7 @@ class Poller {
         std::size_t slot = 0;
     };
     static constexpr std::size_t kQueueLimit = 16;
+    std::atomic<long long> heldBackNs_{0};
     void RunWorker(Worker& worker);
     Taken PollOne(const FleetController& c, Worker& worker);
     void Enqueue(Taken taken, std::size_t slot);

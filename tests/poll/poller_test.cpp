@@ -446,3 +446,43 @@ TEST_F(Fixture, HooksDeclineAndSeeEveryStoredReading) {
 
 }  // namespace
 }  // namespace vir05::poll::test
+
+namespace vir05::poll::test {
+namespace {
+
+// A store that takes its time over every state and every reading.
+class SlowStore : public Store {
+  public:
+    explicit SlowStore(Store& inner) : inner_(inner) {}
+    bool Open(std::string& error) override { return inner_.Open(error); }
+    bool State(const std::string& c, std::optional<StoredState>& s, std::string& e) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        return inner_.State(c, s, e);
+    }
+    bool SaveReading(const Reading& r, SaveCounts& counts, std::string& e) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return inner_.SaveReading(r, counts, e);
+    }
+    bool SaveFailure(const Reading& r, std::string& e) override { return inner_.SaveFailure(r, e); }
+
+  private:
+    Store& inner_;
+};
+
+TEST_F(Fixture, TheRoundSaysWhereItWaitedOnItsStore) {
+    StartFleet(SmallFleet(20));
+    SlowStore slow(*store_);
+    PollOptions options;
+    options.timing = TestTiming();
+    Poller poller(*fleet_, slow, options, lineFactory_);
+    const Round round = poller.RunRound();
+    ASSERT_EQ(round.ExitCode(), 0);
+    // The three states are fetched one after another before any worker starts.
+    EXPECT_GE(round.statesSeconds, 0.4);
+    // The last reading is handed over as its worker ends; its store comes after.
+    EXPECT_GE(round.drainSeconds, 0.2);
+    EXPECT_EQ(round.workers, 3);  // the bus line's worker and one for each TCP controller
+}
+
+}  // namespace
+}  // namespace vir05::poll::test
