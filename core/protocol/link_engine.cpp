@@ -120,8 +120,7 @@ void LinkEngine::SetProgress(unsigned value) {
 }
 
 int LinkEngine::Circuit() const {
-    const int c = image_.SelectedCircuit ? *image_.SelectedCircuit : 0;
-    return c == 1 ? 1 : 0;
+    return ShownCircuit(image_.SelectedCircuit ? *image_.SelectedCircuit : 0);
 }
 
 // ---------------------------------------------------------------------------------------------
