@@ -6,12 +6,12 @@
 #include <filesystem>
 
 #include "../core/test_util.h"
+#include "../sim_controller.h"
 #include "model/bytes.h"
 #include "model/datafile.h"
 #include "process.h"
 #include "sim/controller.h"
 #include "sim/faults.h"
-#include "sim/generator.h"
 #include "sim/lines.h"
 
 namespace vir05 {
@@ -24,15 +24,6 @@ using test::ScopedTempDir;
 
 class HiddenRun : public ::testing::Test {
   protected:
-    void SetUp() override {
-        sim::GeneratorOptions o;
-        o.seed = 21;
-        o.serial = 500042;
-        image_ = std::make_unique<std::uint8_t[]>(kImageSize);
-        archive_ = std::make_unique<std::uint8_t[]>(kArchiveSize);
-        sim::GenerateContents(o, image_.get(), archive_.get());
-        controller_.Load(image_.get(), archive_.get());
-    }
     void StartTcp() {
         tcp_ = std::make_unique<sim::TcpServer>(controller_, faults_, 0);
         std::string error;
@@ -54,10 +45,12 @@ class HiddenRun : public ::testing::Test {
     }
 
     ScopedTempDir dir_;
-    sim::Controller controller_;
-    sim::FaultInjector faults_;
+    test::SimController sim_{test::SimController::Serial500042(21)};
+    sim::Controller& controller_ = sim_.controller;
+    sim::FaultInjector& faults_ = sim_.faults;
+    std::unique_ptr<std::uint8_t[]>& image_ = sim_.image;
+    std::unique_ptr<std::uint8_t[]>& archive_ = sim_.archive;
     std::unique_ptr<sim::TcpServer> tcp_;
-    std::unique_ptr<std::uint8_t[]> image_, archive_;
 };
 
 TEST_F(HiddenRun, ArchiveReadOverTcpLeavesTextOutputAndDataFile) {

@@ -12,13 +12,13 @@
 
 #include "../core/small_tmpfs.h"
 #include "../core/test_util.h"
+#include "../sim_controller.h"
 #include "core/protocol/trace.h"
 #include "core/text_output.h"
 #include "model/datafile.h"
 #include "process.h"
 #include "sim/controller.h"
 #include "sim/faults.h"
-#include "sim/generator.h"
 #include "sim/lines.h"
 
 namespace vir05 {
@@ -185,13 +185,6 @@ class HostileLine : public HostileFiles {
   protected:
     void SetUp() override {
         HostileFiles::SetUp();
-        sim::GeneratorOptions o;
-        o.seed = 21;
-        o.serial = 500042;
-        image_ = std::make_unique<std::uint8_t[]>(kImageSize);
-        archive_ = std::make_unique<std::uint8_t[]>(kArchiveSize);
-        sim::GenerateContents(o, image_.get(), archive_.get());
-        controller_.Load(image_.get(), archive_.get());
         tcp_ = std::make_unique<sim::TcpServer>(controller_, faults_, 0);
         std::string error;
         ASSERT_TRUE(tcp_->Start(error)) << error;
@@ -199,10 +192,12 @@ class HostileLine : public HostileFiles {
     void TearDown() override { tcp_.reset(); }
     std::string Port() const { return "-sp" + std::to_string(tcp_->Port()); }
 
-    sim::Controller controller_;
-    sim::FaultInjector faults_;
+    test::SimController sim_{test::SimController::Serial500042(21)};
+    sim::Controller& controller_ = sim_.controller;
+    sim::FaultInjector& faults_ = sim_.faults;
+    std::unique_ptr<std::uint8_t[]>& image_ = sim_.image;
+    std::unique_ptr<std::uint8_t[]>& archive_ = sim_.archive;
     std::unique_ptr<sim::TcpServer> tcp_;
-    std::unique_ptr<std::uint8_t[]> image_, archive_;
 };
 
 TEST_F(HostileLine, ABabblingControllerEndsTheRunWithAReasonAndABoundedTrace) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "../sim_controller.h"
 #include "core/protocol/timing.h"
 #include "link/rwclass.h"
 #include "model/memory.h"
@@ -34,24 +35,6 @@ inline LinkTiming FastTiming() {
     t.serialReadTimeoutMs = 10;
     return t;
 }
-
-struct SimController {
-    explicit SimController(std::uint16_t softVer = 107, int circuits = 2,
-                           sim::Controller::HostClock clock = sim::Controller::LocalNow)
-        : controller(std::move(clock)) {
-        sim::GeneratorOptions o;
-        o.softVer = softVer;
-        o.circuits = circuits;
-        image = std::make_unique<std::uint8_t[]>(kImageSize);
-        archive = std::make_unique<std::uint8_t[]>(kArchiveSize);
-        sim::GenerateContents(o, image.get(), archive.get());
-        controller.Load(image.get(), archive.get());
-    }
-    sim::Controller controller;
-    sim::FaultInjector faults;
-    std::unique_ptr<std::uint8_t[]> image;
-    std::unique_ptr<std::uint8_t[]> archive;
-};
 
 class LinkTest : public ::testing::Test {
   protected:

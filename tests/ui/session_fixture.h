@@ -12,10 +12,10 @@
 #include <QSpinBox>
 #include <memory>
 
+#include "../sim_controller.h"
 #include "app/window_run.h"
 #include "sim/controller.h"
 #include "sim/faults.h"
-#include "sim/generator.h"
 #include "sim/lines.h"
 
 namespace vir05::test {
@@ -30,12 +30,6 @@ inline LinkTiming Fast() {
 class SessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim::GeneratorOptions o;
-        o.serial = 500042;
-        image_ = std::make_unique<std::uint8_t[]>(kImageSize);
-        archive_ = std::make_unique<std::uint8_t[]>(kArchiveSize);
-        sim::GenerateContents(o, image_.get(), archive_.get());
-        controller_.Load(image_.get(), archive_.get());
         tcp_ = std::make_unique<sim::TcpServer>(controller_, faults_, 0);
         std::string error;
         ASSERT_TRUE(tcp_->Start(error)) << error;
@@ -74,10 +68,12 @@ class SessionTest : public ::testing::Test {
         session_->Connection().ShowFullClick();
     }
 
-    sim::Controller controller_;
-    sim::FaultInjector faults_;
+    test::SimController sim_{test::SimController::Serial500042(1)};
+    sim::Controller& controller_ = sim_.controller;
+    sim::FaultInjector& faults_ = sim_.faults;
+    std::unique_ptr<std::uint8_t[]>& image_ = sim_.image;
+    std::unique_ptr<std::uint8_t[]>& archive_ = sim_.archive;
     std::unique_ptr<sim::TcpServer> tcp_;
-    std::unique_ptr<std::uint8_t[]> image_, archive_;
     std::unique_ptr<MemoryAreas> areas_;
     CommandLine commandLine_;
     RunLog log_;
