@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "model/layout.h"
+#include "model/memory.h"
 #include "sim/controller.h"
 #include "sim/faults.h"
 #include "sim/generator.h"
@@ -42,5 +44,14 @@ struct SimController {
     std::unique_ptr<std::uint8_t[]> image;
     std::unique_ptr<std::uint8_t[]> archive;
 };
+
+// Areas as after a read of a generated controller: its image and archive, and the
+// configuration shadow equal to the image.
+inline std::unique_ptr<MemoryAreas> AreasAfterARead() {
+    auto areas = std::make_unique<MemoryAreas>();
+    sim::GenerateContents(sim::GeneratorOptions{}, areas->DeviceImage(), areas->ArchiveImage());
+    std::memcpy(areas->ConfigShadow(), areas->DeviceImage(), kImageSize);
+    return areas;
+}
 
 }  // namespace vir05::test

@@ -8,19 +8,14 @@
 #include "model/bytes.h"
 #include "model/layout.h"
 #include "sim/generator.h"
+#include "tests/sim_controller.h"
 
 namespace vir05 {
 namespace {
 
 class PresentChangesTest : public ::testing::Test {
   protected:
-    std::unique_ptr<MemoryAreas> areas = std::make_unique<MemoryAreas>();
-
-    void SetUp() override {
-        sim::GeneratorOptions o;
-        sim::GenerateContents(o, areas->DeviceImage(), areas->ArchiveImage());
-        std::memcpy(areas->ConfigShadow(), areas->DeviceImage(), kImageSize);
-    }
+    std::unique_ptr<MemoryAreas> areas = test::AreasAfterARead();
     std::uint8_t* img() { return areas->DeviceImage(); }
     std::vector<ConfigChange> Changes() {
         return DescribeConfigChanges(areas->DeviceImage(), areas->ConfigShadow());

@@ -14,6 +14,7 @@
 #include "model/layout.h"
 #include "sim/generator.h"
 #include "tests/core/protocol_fakes.h"
+#include "tests/sim_controller.h"
 
 namespace vir05 {
 namespace {
@@ -22,12 +23,7 @@ using test::LinkRig;
 
 class WritePlanTest : public ::testing::Test {
   protected:
-    std::unique_ptr<MemoryAreas> areas = std::make_unique<MemoryAreas>();
-    void SetUp() override {
-        sim::GeneratorOptions o;
-        sim::GenerateContents(o, areas->DeviceImage(), areas->ArchiveImage());
-        std::memcpy(areas->ConfigShadow(), areas->DeviceImage(), kImageSize);
-    }
+    std::unique_ptr<MemoryAreas> areas = test::AreasAfterARead();
     std::uint8_t* img() { return areas->DeviceImage(); }
     std::uint8_t* shadow() { return areas->ConfigShadow(); }
 };
